@@ -1,0 +1,44 @@
+#pragma once
+
+// The test side of the stand-in host: making arrays, reading them back, and
+// the log of host operations an entry point called.
+
+#include <string>
+#include <vector>
+
+#include "mex.h"
+
+struct mxArray_tag {
+    std::string name;       // for the call log: "D", "copy of D", "result 1"
+    std::string className = "double";
+    bool complex = false;
+    bool sparse = false;
+    std::vector<mwSize> dims;
+    std::vector<double> data;  // real part, column by column
+};
+
+namespace standin {
+
+struct HostError {
+    std::string id;
+    std::string message;
+};
+
+// A full real double array of the given dimensions; values fill it from the
+// start and the rest is zero.
+mxArray* makeDoubles(const std::string& name, std::vector<mwSize> dims, std::vector<double> values = {});
+// An array that has dimensions but no data, for sizes too large to hold.
+mxArray* makeShapeOnly(const std::string& name, std::vector<mwSize> dims);
+// An array of another kind: a class name other than "double", or sparse, or complex.
+mxArray* makeOther(const std::string& name, const std::string& className, bool sparse, bool complex);
+
+// Host operations in the order they were called, as "operation name", e.g.
+// "mxDuplicateArray D", "mxCreateDoubleMatrix 3x4", "mxGetPr copy of D".
+const std::vector<std::string>& callLog();
+// Forgets every array and the log.
+void reset();
+
+// Runs the entry point; returns the host error it raised, if any (id empty otherwise).
+HostError call(int nlhs, std::vector<mxArray*>& plhs, const std::vector<const mxArray*>& prhs);
+
+}  // namespace standin
