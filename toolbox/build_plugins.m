@@ -1,0 +1,70 @@
+function build_plugins(outdir)
+% BUILD_PLUGINS  Build the spherefill and gapsum plug-ins from source.
+%   BUILD_PLUGINS() builds both plug-ins with the host's own mex command into
+%   the folder that holds this script; BUILD_PLUGINS(OUTDIR) builds them into
+%   OUTDIR. Runs in MATLAB (with a supported C++17 compiler set up through
+%   `mex -setup C++`) and in GNU Octave (with mkoctfile, from liboctave-dev).
+%
+%   Every file is compiled with strict IEEE arithmetic: no fused multiply-add
+%   and no fast-math, so the results are the same bits on every machine.
+
+  here = fileparts(mfilename('fullpath'));
+  root = fileparts(here);
+  if nargin < 1
+    outdir = here;
+  end
+  if ~exist(outdir, 'dir')
+    mkdir(outdir);
+  end
+
+  % Each plug-in: its name, its source folder and its source files.
+  plugins = {
+    'spherefill', 'spherefill', {'spherefill_mex.cpp', 'fill_spheres.cpp'}
+    'gapsum',     'gapsum',     {'gapsum_mex.cpp', 'sum_gap_cubes.cpp'}
+  };
+  includes = {['-I' fullfile(root, 'common')]};
+
+  isOctave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
+  for k = 1:size(plugins, 1)
+    name = plugins{k, 1};
+    srcdir = fullfile(root, plugins{k, 2});
+    sources = cellfun(@(f) fullfile(srcdir, f), plugins{k, 3}, 'UniformOutput', false);
+    args = [includes, {['-I' srcdir]}, sources];
+    if isOctave
+      build_in_octave(name, outdir, args);
+    else
+      build_in_matlab(name, outdir, args);
+    end
+    fprintf('built %s\n', fullfile(outdir, name));
+  end
+end
+
+function build_in_octave(name, outdir, args)
+  % mkoctfile takes its compiler flags from the environment.
+  flags = ' -std=c++17 -ffp-contract=off -fno-fast-math -fvisibility=hidden';
+  if ~isempty(strfind(mkoctfile('-p', 'CXX'), 'g++'))
+    flags = [flags ' -fno-gnu-unique'];  % lets `clear NAME` really unload it
+  end
+  saved = getenv('CXXFLAGS');
+  setenv('CXXFLAGS', [strtrim(mkoctfile('-p', 'CXXFLAGS')) flags]);
+  cleanup = onCleanup(@() restore_env('CXXFLAGS', saved));
+  mex('-o', fullfile(outdir, [name '.mex']), args{:});
+end
+
+function build_in_matlab(name, outdir, args)
+  % -compatibleArrayDims: the 32-bit dimension interface the gateways are written for.
+  if ispc
+    flags = {'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise'};
+  else
+    flags = {'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math -fvisibility=hidden'};
+  end
+  mex('-compatibleArrayDims', flags{:}, '-outdir', outdir, '-output', name, args{:});
+end
+
+function restore_env(variable, value)
+  if isempty(value)
+    unsetenv(variable);
+  else
+    setenv(variable, value);
+  end
+end
