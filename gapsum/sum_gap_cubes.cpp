@@ -3,7 +3,10 @@
 #include <cmath>
 #include <cstdint>
 
-double sumGapCubes(ConstSphereTable table, double T) {
+#include "sum_gap_cubes_paths.h"
+
+// The plain loop: the definition the vector paths must match bit for bit.
+double sumGapCubesPlain(ConstSphereTable table, double T) {
     double S = 0.0;
     const std::int32_t count = table.rows;
     if (count <= 1) return S;
@@ -27,4 +30,18 @@ double sumGapCubes(ConstSphereTable table, double T) {
         }
     }
     return S;
+}
+
+double sumGapCubes(ConstSphereTable table, double T) {
+#ifdef SPHEREFILL_X86_SIMD
+    switch (activeSimdPath()) {
+    case SimdPath::Avx512:
+        return sumGapCubesAvx512(table, T);
+    case SimdPath::Avx2:
+        return sumGapCubesAvx2(table, T);
+    case SimdPath::Plain:
+        break;
+    }
+#endif
+    return sumGapCubesPlain(table, T);
 }

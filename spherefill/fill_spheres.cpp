@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "fill_spheres_paths.h"
+
 namespace {
 
 // The coordinate of one draw: the integer converted exactly, divided by
@@ -18,10 +20,24 @@ double distance(double x, double y, double z, double xj, double yj, double zj) {
     return std::sqrt((dx * dx + dy * dy) + dz * dz);
 }
 
-// The first earlier row (0..count-1, ascending) that the candidate does not
-// clear, or -1 when it clears them all. A NaN on either side rejects.
-std::int32_t firstConflict(const double* xs, const double* ys, const double* zs, const double* rs,
-                           std::int32_t count, double x, double y, double z, double r, double s) {
+ConflictTest conflictTestFor(SimdPath path) {
+    switch (path) {
+#ifdef SPHEREFILL_X86_SIMD
+    case SimdPath::Avx512:
+        return &firstConflictAvx512;
+    case SimdPath::Avx2:
+        return &firstConflictAvx2;
+#endif
+    default:
+        return &firstConflictPlain;
+    }
+}
+
+}  // namespace
+
+// The plain loop: the definition the vector paths must match.
+std::int32_t firstConflictPlain(const double* xs, const double* ys, const double* zs, const double* rs,
+                                std::int32_t count, double x, double y, double z, double r, double s) {
     for (std::int32_t j = 0; j < count; ++j) {
         const double dist = distance(x, y, z, xs[j], ys[j], zs[j]);
         const double limit = (r + rs[j]) + s;
@@ -29,8 +45,6 @@ std::int32_t firstConflict(const double* xs, const double* ys, const double* zs,
     }
     return -1;
 }
-
-}  // namespace
 
 FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource& random,
                        SphereTable table) {
@@ -43,6 +57,7 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
     double* zs = table.column(2);
     double* rs = table.column(3);
     const double infinity = std::numeric_limits<double>::infinity();
+    const ConflictTest firstConflict = conflictTestFor(activeSimdPath());
 
     for (std::int32_t i = 0; i < count; ++i) {
         const double r = diameters[i] * 0.5;

@@ -17,18 +17,24 @@ function build_plugins(outdir)
     mkdir(outdir);
   end
 
-  % Each plug-in: its name, its source folder and its source files.
+  % Each plug-in: its name, its source folder and its source files. The
+  % files for AVX2 and AVX-512 compile to the plain loop alone where the
+  % compiler or processor has no such paths; the choice among them is made
+  % at run time on the user's CPU.
   plugins = {
-    'spherefill', 'spherefill', {'spherefill_mex.cpp', 'fill_spheres.cpp'}
-    'gapsum',     'gapsum',     {'gapsum_mex.cpp', 'sum_gap_cubes.cpp'}
+    'spherefill', 'spherefill', {'spherefill_mex.cpp', 'fill_spheres.cpp', ...
+                                 'fill_spheres_avx2.cpp', 'fill_spheres_avx512.cpp'}
+    'gapsum',     'gapsum',     {'gapsum_mex.cpp', 'sum_gap_cubes.cpp', ...
+                                 'sum_gap_cubes_avx2.cpp', 'sum_gap_cubes_avx512.cpp'}
   };
-  includes = {['-I' fullfile(root, 'common')]};
+  includes = {['-I' fullfile(root, 'common')], ['-I' fullfile(root, 'cpu')]};
+  shared = {fullfile(root, 'cpu', 'simd_path.cpp')};
 
   isOctave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
   for k = 1:size(plugins, 1)
     name = plugins{k, 1};
     srcdir = fullfile(root, plugins{k, 2});
-    sources = cellfun(@(f) fullfile(srcdir, f), plugins{k, 3}, 'UniformOutput', false);
+    sources = [cellfun(@(f) fullfile(srcdir, f), plugins{k, 3}, 'UniformOutput', false), shared];
     args = [includes, {['-I' srcdir]}, sources];
     if isOctave
       build_in_octave(name, outdir, args);

@@ -63,9 +63,10 @@ struct RefSphere {
 
 // Random sequential addition without any stop rule; gives up (returns false)
 // after maxDraws draws so that a test of an impossible case cannot hang.
+// Counts the distance tests it makes into *tests when given.
 inline bool referenceFill(const std::vector<double>& diameters, double L, double s,
                           RandomSource& random, std::vector<RefSphere>& out,
-                          std::uint64_t maxDraws = 300000000) {
+                          std::uint64_t maxDraws = 300000000, std::uint64_t* tests = nullptr) {
     out.clear();
     std::uint64_t draws = 0;
     for (double d : diameters) {
@@ -80,6 +81,7 @@ inline bool referenceFill(const std::vector<double>& diameters, double L, double
             draws += 3;
             bool clear = true;
             for (const RefSphere& o : out) {
+                if (tests) ++*tests;
                 double dx = c.x - o.x, dy = c.y - o.y, dz = c.z - o.z;
                 double sum = dx * dx;
                 sum = sum + dy * dy;

@@ -1,0 +1,70 @@
+#pragma once
+
+// Vector operations for the all-pairs kernels, one struct per instruction set.
+// Each function carries the target attribute of its instruction set, so only
+// the functions marked with it are compiled for the wider instruction set and
+// nothing leaks into code that runs on the baseline; the kernels that use them
+// live in files of their own, one per instruction set, and everything here has
+// internal linkage. Include only where SPHEREFILL_X86_SIMD is defined.
+//
+// Every operation is a single IEEE operation rounded by itself (no fused
+// multiply-add), and comparisons are ordered: false when either side is NaN.
+// Masks hold one bit per lane, lane 0 in bit 0.
+
+#include <immintrin.h>
+
+#define SIMD_AVX2 __attribute__((target("avx2")))
+#define SIMD_AVX512 __attribute__((target("avx512f")))
+
+namespace {
+
+struct Avx2Ops {
+    using V = __m256d;
+    static constexpr int width = 4;
+
+    SIMD_AVX2 static V set1(double v) { return _mm256_set1_pd(v); }
+    SIMD_AVX2 static V load(const double* p) { return _mm256_loadu_pd(p); }
+    // Lanes 0..n-1 from p, the rest zero, reading nothing past p[n-1].
+    SIMD_AVX2 static V loadFirst(const double* p, int n) {
+        const __m256i lanes = _mm256_set_epi64x(3, 2, 1, 0);
+        return _mm256_maskload_pd(p, _mm256_cmpgt_epi64(_mm256_set1_epi64x(n), lanes));
+    }
+    SIMD_AVX2 static void store(double* p, V v) { _mm256_storeu_pd(p, v); }
+    SIMD_AVX2 static V add(V a, V b) { return _mm256_add_pd(a, b); }
+    SIMD_AVX2 static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
+    SIMD_AVX2 static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
+    SIMD_AVX2 static V div(V a, V b) { return _mm256_div_pd(a, b); }
+    SIMD_AVX2 static V sqrt(V a) { return _mm256_sqrt_pd(a); }
+    SIMD_AVX2 static unsigned greater(V a, V b) {
+        return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(a, b, _CMP_GT_OQ)));
+    }
+    SIMD_AVX2 static unsigned less(V a, V b) {
+        return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(a, b, _CMP_LT_OQ)));
+    }
+};
+
+struct Avx512Ops {
+    using V = __m512d;
+    static constexpr int width = 8;
+
+    SIMD_AVX512 static V set1(double v) { return _mm512_set1_pd(v); }
+    SIMD_AVX512 static V load(const double* p) { return _mm512_loadu_pd(p); }
+    SIMD_AVX512 static V loadFirst(const double* p, int n) {
+        return _mm512_maskz_loadu_pd(static_cast<__mmask8>((1u << n) - 1u), p);
+    }
+    SIMD_AVX512 static void store(double* p, V v) { _mm512_storeu_pd(p, v); }
+    SIMD_AVX512 static V add(V a, V b) { return _mm512_add_pd(a, b); }
+    SIMD_AVX512 static V sub(V a, V b) { return _mm512_sub_pd(a, b); }
+    SIMD_AVX512 static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
+    SIMD_AVX512 static V div(V a, V b) { return _mm512_div_pd(a, b); }
+    // The zero-masked form gives the same roots and spares GCC 12 a false
+    // uninitialised-value warning from _mm512_sqrt_pd.
+    SIMD_AVX512 static V sqrt(V a) { return _mm512_maskz_sqrt_pd(0xFF, a); }
+    SIMD_AVX512 static unsigned greater(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ); }
+    SIMD_AVX512 static unsigned less(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
+};
+
+// Bits 0..n-1 set: the lanes that hold data in a block of n < width rows.
+inline unsigned firstLanes(int n) { return (1u << n) - 1u; }
+
+}  // namespace

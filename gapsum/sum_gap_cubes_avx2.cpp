@@ -1,0 +1,11 @@
+// The gap-cube sum for CPUs with AVX2: four pairs at a time.
+#include "sum_gap_cubes_paths.h"
+
+#ifdef SPHEREFILL_X86_SIMD
+#define SIMD_TARGET SIMD_AVX2
+#include "sum_gap_cubes_simd.h"
+
+double sumGapCubesAvx2(ConstSphereTable table, double T) {
+    return sumGapCubesSimd<Avx2Ops>(table, T);
+}
+#endif

@@ -1,0 +1,94 @@
+#pragma once
+
+// The candidate test over vectors of Ops::width earlier spheres at a time.
+// Included by one file per instruction set, which defines SIMD_TARGET to that
+// set's target attribute first.
+//
+// Most distances are far from their limit, and for those the squared
+// distance decides without a square root: with limit in [2^-500, 2^500] (so
+// that limit*limit is normal and finite) and d2 the rounded sum of squares,
+//   d2 > limit^2 * (1 + 2^-48)  (each side rounded)  implies  sqrt(d2) > limit(1 + 2^-51),
+// which rounds above limit, so the candidate clears that sphere; and
+//   d2 < limit^2 * (1 - 2^-48)  implies  sqrt(d2) < limit(1 - 2^-50),
+// which rounds below limit, so it does not. The rounding errors of limit^2 and
+// of the product are at most 2^-53 each, far inside the 2^-48 margin. A block
+// that holds any other lane (near ties, NaN, limits out of that range) takes
+// the square roots and compares exactly as the plain loop does, so the answer
+// is always the plain loop's.
+
+#include <cstdint>
+
+#include "simd_ops.h"
+
+namespace {
+
+// The lanes of one block of rows j..j+n-1 (n <= width) whose sphere the
+// candidate does not clear.
+template <class Ops>
+struct CandidateTest {
+    using V = typename Ops::V;
+
+    V cx, cy, cz, cr, clearance;
+
+    SIMD_TARGET unsigned conflicts(const double* xs, const double* ys, const double* zs, const double* rs,
+                                   std::int32_t j, int n) const {
+        const V above = Ops::set1(1 + 0x1p-48);
+        const V below = Ops::set1(1 - 0x1p-48);
+        const V smallest = Ops::set1(0x1p-500);
+        const V largest = Ops::set1(0x1p500);
+        V xj, yj, zj, rj;
+        unsigned lanes;
+        if (n == Ops::width) {
+            xj = Ops::load(xs + j);
+            yj = Ops::load(ys + j);
+            zj = Ops::load(zs + j);
+            rj = Ops::load(rs + j);
+            lanes = firstLanes(Ops::width);
+        } else {
+            xj = Ops::loadFirst(xs + j, n);
+            yj = Ops::loadFirst(ys + j, n);
+            zj = Ops::loadFirst(zs + j, n);
+            rj = Ops::loadFirst(rs + j, n);
+            lanes = firstLanes(n);
+        }
+        const V dx = Ops::sub(cx, xj);
+        const V dy = Ops::sub(cy, yj);
+        const V dz = Ops::sub(cz, zj);
+        const V d2 = Ops::add(Ops::add(Ops::mul(dx, dx), Ops::mul(dy, dy)), Ops::mul(dz, dz));
+        const V limit = Ops::add(Ops::add(cr, rj), clearance);
+        const V limit2 = Ops::mul(limit, limit);
+
+        const unsigned inRange = Ops::greater(limit, smallest) & Ops::less(limit, largest);
+        unsigned clears = Ops::greater(d2, Ops::mul(limit2, above)) & inRange;
+        const unsigned fails = Ops::less(d2, Ops::mul(limit2, below)) & inRange;
+        if (((clears | fails) & lanes) != lanes) {
+            clears = Ops::greater(Ops::sqrt(d2), limit);
+        }
+        return ~clears & lanes;
+    }
+};
+
+template <class Ops>
+SIMD_TARGET std::int32_t firstConflictSimd(const double* xs, const double* ys, const double* zs,
+                                           const double* rs, std::int32_t count, double x, double y,
+                                           double z, double r, double s) {
+    constexpr int width = Ops::width;
+    const CandidateTest<Ops> test{Ops::set1(x), Ops::set1(y), Ops::set1(z), Ops::set1(r), Ops::set1(s)};
+
+    std::int32_t j = 0;
+    // Two blocks at a time: one branch for both, and more work in flight.
+    for (; count - j >= 2 * width; j += 2 * width) {
+        const unsigned first = test.conflicts(xs, ys, zs, rs, j, width);
+        const unsigned second = test.conflicts(xs, ys, zs, rs, j + width, width);
+        const unsigned failing = first | (second << width);
+        if (failing) return j + __builtin_ctz(failing);
+    }
+    for (; j < count; j += width) {
+        const int n = count - j < width ? static_cast<int>(count - j) : width;
+        const unsigned failing = test.conflicts(xs, ys, zs, rs, j, n);
+        if (failing) return j + __builtin_ctz(failing);
+    }
+    return -1;
+}
+
+}  // namespace
