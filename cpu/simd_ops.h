@@ -13,6 +13,8 @@
 
 #include <immintrin.h>
 
+#include <cstdint>
+
 #define SIMD_AVX2 __attribute__((target("avx2")))
 #define SIMD_AVX512 __attribute__((target("avx512f")))
 
@@ -66,5 +68,25 @@ struct Avx512Ops {
 
 // Bits 0..n-1 set: the lanes that hold data in a block of n < width rows.
 inline unsigned firstLanes(int n) { return (1u << n) - 1u; }
+
+#ifdef SIMD_TARGET
+// Columns 0..3 of the table rows j..j+n-1 (n <= width), zero in the lanes
+// past n, read without touching anything past row j+n-1.
+template <class Ops>
+struct Rows {
+    typename Ops::V x, y, z, r;
+    unsigned lanes;  // the lanes that hold rows
+};
+
+template <class Ops>
+SIMD_TARGET Rows<Ops> loadRows(const double* xs, const double* ys, const double* zs, const double* rs,
+                               std::int32_t j, int n) {
+    if (n == Ops::width)
+        return {Ops::load(xs + j), Ops::load(ys + j), Ops::load(zs + j), Ops::load(rs + j),
+                firstLanes(Ops::width)};
+    return {Ops::loadFirst(xs + j, n), Ops::loadFirst(ys + j, n), Ops::loadFirst(zs + j, n),
+            Ops::loadFirst(rs + j, n), firstLanes(n)};
+}
+#endif
 
 }  // namespace

@@ -38,28 +38,14 @@ SIMD_TARGET double sumGapCubesSimd(ConstSphereTable table, double T) {
         const V ri = Ops::set1(rs[i]);
         for (std::int32_t j = 0; j < i; j += width) {
             const int n = i - j < width ? static_cast<int>(i - j) : width;
-            V xj, yj, zj, rj;
-            unsigned lanes;
-            if (n == width) {
-                xj = Ops::load(xs + j);
-                yj = Ops::load(ys + j);
-                zj = Ops::load(zs + j);
-                rj = Ops::load(rs + j);
-                lanes = firstLanes(width);
-            } else {
-                xj = Ops::loadFirst(xs + j, n);
-                yj = Ops::loadFirst(ys + j, n);
-                zj = Ops::loadFirst(zs + j, n);
-                rj = Ops::loadFirst(rs + j, n);
-                lanes = firstLanes(n);
-            }
-            const V dx = Ops::sub(xi, xj);
-            const V dy = Ops::sub(yi, yj);
-            const V dz = Ops::sub(zi, zj);
+            const Rows<Ops> row = loadRows<Ops>(xs, ys, zs, rs, j, n);
+            const V dx = Ops::sub(xi, row.x);
+            const V dy = Ops::sub(yi, row.y);
+            const V dz = Ops::sub(zi, row.z);
             const V dist = Ops::sqrt(Ops::add(Ops::add(Ops::mul(dx, dx), Ops::mul(dy, dy)), Ops::mul(dz, dz)));
-            const V gap = Ops::sub(Ops::sub(dist, ri), rj);
-            const V rel = Ops::div(gap, Ops::add(rj, ri));
-            unsigned included = Ops::greater(threshold, rel) & lanes;
+            const V gap = Ops::sub(Ops::sub(dist, ri), row.r);
+            const V rel = Ops::div(gap, Ops::add(row.r, ri));
+            unsigned included = Ops::greater(threshold, rel) & row.lanes;
             if (included) {
                 const V h = Ops::mul(gap, half);
                 Ops::store(terms, Ops::mul(Ops::mul(h, h), h));

@@ -36,35 +36,21 @@ struct CandidateTest {
         const V below = Ops::set1(1 - 0x1p-48);
         const V smallest = Ops::set1(0x1p-500);
         const V largest = Ops::set1(0x1p500);
-        V xj, yj, zj, rj;
-        unsigned lanes;
-        if (n == Ops::width) {
-            xj = Ops::load(xs + j);
-            yj = Ops::load(ys + j);
-            zj = Ops::load(zs + j);
-            rj = Ops::load(rs + j);
-            lanes = firstLanes(Ops::width);
-        } else {
-            xj = Ops::loadFirst(xs + j, n);
-            yj = Ops::loadFirst(ys + j, n);
-            zj = Ops::loadFirst(zs + j, n);
-            rj = Ops::loadFirst(rs + j, n);
-            lanes = firstLanes(n);
-        }
-        const V dx = Ops::sub(cx, xj);
-        const V dy = Ops::sub(cy, yj);
-        const V dz = Ops::sub(cz, zj);
+        const Rows<Ops> row = loadRows<Ops>(xs, ys, zs, rs, j, n);
+        const V dx = Ops::sub(cx, row.x);
+        const V dy = Ops::sub(cy, row.y);
+        const V dz = Ops::sub(cz, row.z);
         const V d2 = Ops::add(Ops::add(Ops::mul(dx, dx), Ops::mul(dy, dy)), Ops::mul(dz, dz));
-        const V limit = Ops::add(Ops::add(cr, rj), clearance);
+        const V limit = Ops::add(Ops::add(cr, row.r), clearance);
         const V limit2 = Ops::mul(limit, limit);
 
         const unsigned inRange = Ops::greater(limit, smallest) & Ops::less(limit, largest);
         unsigned clears = Ops::greater(d2, Ops::mul(limit2, above)) & inRange;
         const unsigned fails = Ops::less(d2, Ops::mul(limit2, below)) & inRange;
-        if (((clears | fails) & lanes) != lanes) {
+        if (((clears | fails) & row.lanes) != row.lanes) {
             clears = Ops::greater(Ops::sqrt(d2), limit);
         }
-        return ~clears & lanes;
+        return ~clears & row.lanes;
     }
 };
 
