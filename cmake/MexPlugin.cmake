@@ -30,3 +30,8 @@ function(add_mex_plugin name)
       -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/mex_exports.map -Wl,-Bsymbolic)
   endif()
 endfunction()
+
+# The help file of each plug-in sits beside it, as the host expects.
+foreach(help spherefill.m gapsum.m)
+  configure_file(${PROJECT_SOURCE_DIR}/toolbox/${help} ${MEX_OUTPUT_DIR}/${help} COPYONLY)
+endforeach()
