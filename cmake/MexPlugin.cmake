@@ -31,7 +31,3 @@ function(add_mex_plugin name)
   endif()
 endfunction()
 
-# The help file of each plug-in sits beside it, as the host expects.
-foreach(help spherefill.m gapsum.m)
-  configure_file(${PROJECT_SOURCE_DIR}/toolbox/${help} ${MEX_OUTPUT_DIR}/${help} COPYONLY)
-endforeach()
