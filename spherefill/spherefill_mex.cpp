@@ -112,6 +112,11 @@ extern "C" PLUGIN_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, c
         if (rows > 0 && cols == 0)
             mexErrMsgIdAndTxt("spherefill:noColumns",
                               "D has %lld rows but no columns; pass the diameters as a column.", rows);
+        // A later dimension of 0 (say 2x3x0) leaves no diameters to read either.
+        if (rows > 0 && mxGetNumberOfElements(prhs[0]) == 0)
+            mexErrMsgIdAndTxt("spherefill:noColumns",
+                              "D has %lld rows but no elements (a later dimension is 0); pass the "
+                              "diameters as a column.", rows);
     }
 
     // Private copies of the inputs: the caller's arrays are never written.

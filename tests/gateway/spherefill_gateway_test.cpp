@@ -117,6 +117,7 @@ TEST_F(SpherefillGateway, RefusesCallsOutsideTheContract) {
         {"empty L", 1, {D, makeDoubles("L", {0, 0}), s}, "spherefill:emptyInput"},
         {"empty s", 1, {D, L, makeDoubles("s", {1, 0})}, "spherefill:emptyInput"},
         {"rows but no columns", 1, {makeDoubles("D", {3, 0}), L, s}, "spherefill:noColumns"},
+        {"rows but a later dimension of 0", 1, {makeDoubles("D", {2, 3, 0}), L, s}, "spherefill:noColumns"},
         {"4K beyond 32 bits", 1, {standin::makeShapeOnly("D", {1, 536870912}), L, s},
          "spherefill:tooLarge"},
 #ifndef STANDIN_32BIT_DIMS

@@ -76,4 +76,5 @@
 %!error id=spherefill:emptyInput spherefill(1, [], 0)
 %!error id=spherefill:emptyInput spherefill(1, 10, zeros(1, 0))
 %!error id=spherefill:noColumns spherefill(zeros(3, 0), 10, 0)
+%!error id=spherefill:noColumns spherefill(zeros(2, 3, 0), 10, 0)
 %!error id=spherefill:nonFiniteSize spherefill([1; Inf], 10, 0)
