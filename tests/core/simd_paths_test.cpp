@@ -36,9 +36,6 @@ std::vector<Path> vectorPaths() {
     return out;
 }
 
-// Equal bits, or both NaN: the sign and payload of a NaN are not promised.
-bool sameResult(double a, double b) { return bitsOf(a) == bitsOf(b) || (std::isnan(a) && std::isnan(b)); }
-
 // Values that sit on the edges of the arithmetic: signed zeros, NaN, infinities,
 // subnormals, the ends of the range in which squared limits stay normal.
 const std::vector<double> kEdgeValues = {0.0, -0.0, 1.0, -1.0, 0.5, 2.0, 3.0, 5.0, kNaN, kInf, -kInf,

@@ -22,6 +22,9 @@ inline std::vector<std::uint64_t> bitsOf(const std::vector<double>& values) {
     return out;
 }
 
+// Equal bits, or both NaN: the sign and payload of a NaN are not promised.
+inline bool sameResult(double a, double b) { return bitsOf(a) == bitsOf(b) || (std::isnan(a) && std::isnan(b)); }
+
 // A list of draws handed out in order, counting how many were taken. Running
 // past the end hands out 0 and is visible through `overrun`.
 struct ScriptedDraws {

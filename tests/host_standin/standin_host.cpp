@@ -20,15 +20,23 @@ mxArray* adopt(mxArray a) {
 
 namespace standin {
 
-mxArray* makeDoubles(const std::string& name, std::vector<mwSize> dims, std::vector<double> values) {
+mxArray* makeArray(const std::string& name, const std::string& className, bool sparse, bool complex,
+                   std::vector<mwSize> dims, std::vector<double> values) {
     mxArray a;
     a.name = name;
+    a.className = className;
+    a.sparse = sparse;
+    a.complex = complex;
     a.dims = std::move(dims);
     std::size_t n = 1;
     for (mwSize d : a.dims) n *= static_cast<std::size_t>(d);
     values.resize(n, 0.0);
     a.data = std::move(values);
     return adopt(std::move(a));
+}
+
+mxArray* makeDoubles(const std::string& name, std::vector<mwSize> dims, std::vector<double> values) {
+    return makeArray(name, "double", false, false, std::move(dims), std::move(values));
 }
 
 mxArray* makeShapeOnly(const std::string& name, std::vector<mwSize> dims) {
@@ -39,15 +47,10 @@ mxArray* makeShapeOnly(const std::string& name, std::vector<mwSize> dims) {
 }
 
 mxArray* makeOther(const std::string& name, const std::string& className, bool sparse, bool complex) {
-    mxArray a;
-    a.name = name;
-    a.className = className;
-    a.sparse = sparse;
-    a.complex = complex;
-    a.dims = {1, 1};
-    a.data = {1.0};
-    return adopt(std::move(a));
+    return makeArray(name, className, sparse, complex, {1, 1}, {1.0});
 }
+
+std::size_t arrayCount() { return arrays.size(); }
 
 const std::vector<std::string>& callLog() { return calls; }
 

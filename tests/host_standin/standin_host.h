@@ -27,6 +27,9 @@ struct HostError {
 // A full real double array of the given dimensions; values fill it from the
 // start and the rest is zero.
 mxArray* makeDoubles(const std::string& name, std::vector<mwSize> dims, std::vector<double> values = {});
+// Any array: class, sparsity, complexity, dimensions and (real) values.
+mxArray* makeArray(const std::string& name, const std::string& className, bool sparse, bool complex,
+                   std::vector<mwSize> dims, std::vector<double> values);
 // An array that has dimensions but no data, for sizes too large to hold.
 mxArray* makeShapeOnly(const std::string& name, std::vector<mwSize> dims);
 // An array of another kind: a class name other than "double", or sparse, or complex.
@@ -35,6 +38,8 @@ mxArray* makeOther(const std::string& name, const std::string& className, bool s
 // Host operations in the order they were called, as "operation name", e.g.
 // "mxDuplicateArray D", "mxCreateDoubleMatrix 3x4", "mxGetPr copy of D".
 const std::vector<std::string>& callLog();
+// How many arrays the host holds: those made by the test and by the entry point.
+std::size_t arrayCount();
 // Forgets every array and the log.
 void reset();
 
