@@ -41,9 +41,10 @@ warning('off', 'all');
 graphics_toolkit('gnuplot');
 set(0, 'defaultfigurevisible', 'off');
 
-% The packing: every sphere as a sphere, all in one patch, coloured by size.
+% The packing: every sphere as a sphere, all in one patch, coloured by size
+% and shaded by a light from the viewer's upper left.
 % A unit sphere as a mesh of triangles (what gnuplot draws in 3-D).
-m = 6;
+m = 8;
 [sx, sy, sz] = sphere(m);
 unit.vertices = [sx(:), sy(:), sz(:)];
 [a, b] = ndgrid(1:m, 1:m);
@@ -51,20 +52,31 @@ corner = sub2ind([m + 1, m + 1], a(:), b(:));
 unit.faces = [corner, corner + 1, corner + m + 2; corner, corner + m + 2, corner + m + 1];
 nv = rows(unit.vertices);
 nf = rows(unit.faces);
+normals = (unit.vertices(unit.faces(:, 1), :) + unit.vertices(unit.faces(:, 2), :) ...
+           + unit.vertices(unit.faces(:, 3), :)) / 3;
+normals = normals ./ sqrt(sum(normals .^ 2, 2));
+light = [-0.3 -0.8 0.6];
+light = light / norm(light);
+shade = 0.35 + 0.65 * max(0, normals * light.');
+small = [0.20 0.45 0.85];
+large = [0.95 0.50 0.15];
 n = rows(P);
 vertices = zeros(n * nv, 3);
-faces = zeros(n * nf, columns(unit.faces));
-colour = zeros(n * nf, 1);
+faces = zeros(n * nf, 3);
+colour = zeros(n * nf, 3);
 for i = 1:n
   vertices((i - 1) * nv + (1:nv), :) = unit.vertices * P(i, 4) + P(i, 1:3);
   faces((i - 1) * nf + (1:nf), :) = unit.faces + (i - 1) * nv;
-  colour((i - 1) * nf + (1:nf)) = 2 * P(i, 4);
+  if P(i, 4) > 0.6
+    base = large;
+  else
+    base = small;
+  end
+  colour((i - 1) * nf + (1:nf), :) = shade * base;
 end
 figure('position', [0 0 900 800]);
 patch('Vertices', vertices, 'Faces', faces, 'FaceVertexCData', colour, ...
       'FaceColor', 'flat', 'EdgeColor', 'none');
-colormap([0.20 0.45 0.80; 0.90 0.45 0.15]);
-caxis([0.9 1.9]);
 axis equal; axis([-1 L + 1 -1 L + 1 -1 L + 1]);
 view(35, 25);
 xlabel('x'); ylabel('y'); zlabel('z');
