@@ -2,7 +2,7 @@
 
 %!test
 %! outdir = tempname();
-%! here = fileparts(mfilename('fullpath'));
+%! here = fileparts(which('build_script_test.m'));
 %! addpath(fullfile(here, '..', '..', 'toolbox'));
 %! build_plugins(outdir);
 %! addpath(outdir);

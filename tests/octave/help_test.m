@@ -9,7 +9,7 @@
 
 %!test
 %! % Without the compiled plug-ins, the help files say how to build them.
-%! here = fileparts(mfilename('fullpath'));
+%! here = fileparts(which('help_test.m'));
 %! toolbox = fullfile(here, '..', '..', 'toolbox');
 %! built = fileparts(which('spherefill'));
 %! rmpath(built);

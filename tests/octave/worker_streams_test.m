@@ -1,7 +1,7 @@
 % Giving parallel workers their own stretches of the random sequence.
 
 %!test
-%! here = fileparts(mfilename('fullpath'));
+%! here = fileparts(which('worker_streams_test.m'));
 %! addpath(fullfile(here, '..', '..', 'examples'));
 %! D = [1; 1.5; 0.5; 1];
 %! % Stretch 1 is the start of the sequence.
