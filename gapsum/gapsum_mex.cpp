@@ -61,5 +61,18 @@ extern "C" PLUGIN_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, c
     const double T = mxGetPr(thresholdCopy)[0];
     double* result = mxGetPr(plhs[0]);
 
-    result[0] = sumGapCubes(ConstSphereTable{table, count}, T);
+    // The cell grid's memory comes from the host, which releases it however
+    // the call ends; on a normal end it is freed here.
+    const ConstSphereTable spheres{table, count};
+    GridWorkspace workspace;
+    workspace.bytes = sumGapCubesWorkspaceBytes(spheres, T);
+    if (workspace.bytes > 0) {
+        workspace.data = mxMalloc(workspace.bytes);
+        if (!workspace.data)
+            mexErrMsgIdAndTxt("gapsum:outOfMemory", "could not get %llu bytes for the search grid of %d spheres.",
+                              static_cast<unsigned long long>(workspace.bytes), count);
+    }
+
+    result[0] = sumGapCubes(spheres, T, workspace);
+    if (workspace.data) mxFree(workspace.data);
 }

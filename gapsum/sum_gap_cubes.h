@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+
+#include "cell_grid.h"
 #include "sphere_table.h"
 
 // Visits every unordered pair of rows (i, j), j < i, of the table and adds the
@@ -9,4 +12,12 @@
 //   rel = gap / (r_j + r_i); if T > rel: h = gap * 0.5, S = (h*h)*h + S.
 // Terms are added with i ascending and, within i, j ascending, starting from
 // +0.0. Only columns 0..3 are read; a table with no rows may have a null pointer.
-double sumGapCubes(ConstSphereTable table, double T);
+//
+// With a workspace of sumGapCubesWorkspaceBytes bytes, only the pairs that can
+// be included are visited, through a cell grid, where that pays; the sum is
+// exactly that of the loop over all pairs.
+double sumGapCubes(ConstSphereTable table, double T, GridWorkspace workspace = {});
+
+// The workspace the grid needs for this call, or 0 when this call would not
+// use one (the cost rule, or values for which the grid's proof does not hold).
+std::size_t sumGapCubesWorkspaceBytes(ConstSphereTable table, double T);

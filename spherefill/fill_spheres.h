@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+#include <cstddef>
+
+#include "cell_grid.h"
 #include "random_source.h"
 #include "sphere_table.h"
 
@@ -42,5 +45,13 @@ constexpr std::int64_t kMaxAttemptsPerSphere = SPHEREFILL_MAX_ATTEMPTS;
 // On a stop (outcome other than Complete) rows 0..placed-1 hold the accepted
 // spheres, row `placed` holds the last rejected candidate and later rows keep
 // their zeros. A call that completes is unaffected by the stop rules.
+//
+// With a workspace of fillSpheresWorkspaceBytes bytes, the earlier spheres
+// near each candidate are found through a cell grid where that pays; the
+// table, the draws and the status are exactly those of the all-pairs test.
 FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource& random,
-                       SphereTable table);
+                       SphereTable table, GridWorkspace workspace = {});
+
+// The workspace the grid needs for this call, or 0 when this call would not
+// use one (the cost rule, or values for which the grid's proof does not hold).
+std::size_t fillSpheresWorkspaceBytes(const double* diameters, double L, double s, std::int32_t count);

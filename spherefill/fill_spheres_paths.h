@@ -22,3 +22,13 @@ std::int32_t firstConflictAvx2(const double* xs, const double* ys, const double*
 std::int32_t firstConflictAvx512(const double* xs, const double* ys, const double* zs, const double* rs,
                                  std::int32_t count, double x, double y, double z, double r, double s);
 #endif
+
+// The same test against the kSlots spheres of one grid cell, stored as kSlots
+// x, then y, z and radius; empty slots have x = +inf and always pass. True
+// when the candidate does not clear one of them.
+using CellTest = bool (*)(const double* cell, double x, double y, double z, double r, double s);
+
+bool cellConflictPlain(const double* cell, double x, double y, double z, double r, double s);
+#ifdef SPHEREFILL_X86_SIMD
+bool cellConflictAvx2(const double* cell, double x, double y, double z, double r, double s);
+#endif

@@ -135,7 +135,20 @@ extern "C" PLUGIN_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, c
     const double s = mxGetPr(clearanceCopy)[0];
     double* table = mxGetPr(plhs[0]);
 
-    const FillStatus status = fillSpheres(diameters, L, s, pluginRandom, SphereTable{table, count});
+    // The cell grid's memory comes from the host, which releases it however
+    // the call ends; on a normal end it is freed here.
+    GridWorkspace workspace;
+    workspace.bytes = fillSpheresWorkspaceBytes(diameters, L, s, count);
+    if (workspace.bytes > 0) {
+        workspace.data = mxMalloc(workspace.bytes);
+        if (!workspace.data)
+            mexErrMsgIdAndTxt("spherefill:outOfMemory",
+                              "could not get %llu bytes for the search grid of %d spheres.",
+                              static_cast<unsigned long long>(workspace.bytes), count);
+    }
+
+    const FillStatus status = fillSpheres(diameters, L, s, pluginRandom, SphereTable{table, count}, workspace);
+    if (workspace.data) mxFree(workspace.data);
     // A stop leaves the partly filled table in plhs[0] and reports why.
     reportStop(status, count);
 }

@@ -27,8 +27,8 @@ function build_plugins(outdir)
     'gapsum',     'gapsum',     {'gapsum_mex.cpp', 'sum_gap_cubes.cpp', ...
                                  'sum_gap_cubes_avx2.cpp', 'sum_gap_cubes_avx512.cpp'}
   };
-  includes = {['-I' fullfile(root, 'common')], ['-I' fullfile(root, 'cpu')]};
-  shared = {fullfile(root, 'cpu', 'simd_path.cpp')};
+  includes = {['-I' fullfile(root, 'common')], ['-I' fullfile(root, 'cpu')], ['-I' fullfile(root, 'grid')]};
+  shared = {fullfile(root, 'cpu', 'simd_path.cpp'), fullfile(root, 'grid', 'cell_grid.cpp')};
 
   isOctave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
   for k = 1:size(plugins, 1)

@@ -28,6 +28,8 @@ bool mxIsSparse(const mxArray* a);
 std::size_t mxGetNumberOfElements(const mxArray* a);
 std::size_t mxGetN(const mxArray* a);
 const char* mxGetClassName(const mxArray* a);
+void* mxMalloc(std::size_t bytes);
+void mxFree(void* memory);
 
 // Throws standin::HostError, as the real host's error operation ends the call.
 void mexErrMsgIdAndTxt(const char* id, const char* format, ...);

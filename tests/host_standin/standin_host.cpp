@@ -3,13 +3,17 @@
 #include <cstdarg>
 #include <cstdio>
 #include <deque>
+#include <cstdlib>
 #include <memory>
+#include <set>
 
 namespace {
 
 std::deque<std::unique_ptr<mxArray>> arrays;  // the host owns every array
 std::vector<std::string> calls;
 int created = 0;
+std::set<void*> allocations;
+bool allocationsFail = false;
 
 mxArray* adopt(mxArray a) {
     arrays.push_back(std::make_unique<mxArray>(std::move(a)));
@@ -54,7 +58,13 @@ std::size_t arrayCount() { return arrays.size(); }
 
 const std::vector<std::string>& callLog() { return calls; }
 
+std::size_t liveAllocations() { return allocations.size(); }
+void failAllocations(bool fail) { allocationsFail = fail; }
+
 void reset() {
+    for (void* p : allocations) std::free(p);
+    allocations.clear();
+    allocationsFail = false;
     arrays.clear();
     calls.clear();
     created = 0;
@@ -70,6 +80,7 @@ HostError call(int nlhs, std::vector<mxArray*>& plhs, const std::vector<const mx
     }
     return {};
 }
+
 
 }  // namespace standin
 
@@ -95,6 +106,19 @@ mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity) {
 double* mxGetPr(const mxArray* a) {
     calls.push_back("mxGetPr " + a->name);
     return a->data.empty() ? nullptr : const_cast<double*>(a->data.data());
+}
+
+void* mxMalloc(std::size_t bytes) {
+    calls.push_back("mxMalloc");
+    if (allocationsFail) return nullptr;
+    void* p = std::malloc(bytes ? bytes : 1);
+    allocations.insert(p);
+    return p;
+}
+
+void mxFree(void* memory) {
+    calls.push_back("mxFree");
+    if (memory && allocations.erase(memory)) std::free(memory);
 }
 
 bool mxIsDouble(const mxArray* a) { return a->className == "double"; }

@@ -40,6 +40,11 @@ mxArray* makeOther(const std::string& name, const std::string& className, bool s
 const std::vector<std::string>& callLog();
 // How many arrays the host holds: those made by the test and by the entry point.
 std::size_t arrayCount();
+// Memory from mxMalloc that is not freed yet.
+std::size_t liveAllocations();
+// While set, mxMalloc fails as a host out of memory does: it returns null.
+void failAllocations(bool fail);
+
 // Forgets every array and the log.
 void reset();
 

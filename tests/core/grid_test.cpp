@@ -1,0 +1,197 @@
+// The cell grid against the all-pairs loops: for a table of packings and
+// thresholds, the fill's table, draws and status and every sum must be the
+// same bits with the grid forced as with all pairs forced.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "fill_spheres.h"
+#include "sum_gap_cubes.h"
+#include "test_support.h"
+
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+constexpr double kPi = 3.14159265358979323846;
+
+// Draws from a seeded sequence, optionally bent: to the faces of the cube
+// (0 and 32767 half the time), or onto a lattice of 8 values per axis, where
+// distances equal to a limit are common.
+struct BentDraws {
+    enum Bend { None, Faces, Lattice };
+    SeededDraws seeded;
+    Bend bend;
+    std::uint64_t taken = 0;
+
+    static std::int32_t drawNext(void* context) {
+        auto* self = static_cast<BentDraws*>(context);
+        ++self->taken;
+        const std::int32_t d = SeededDraws::drawNext(&self->seeded);
+        switch (self->bend) {
+        case Faces:
+            return d % 4 == 0 ? 0 : d % 4 == 1 ? 32767 : d;
+        case Lattice:
+            return 4681 * (d % 8);
+        case None:
+            break;
+        }
+        return d;
+    }
+};
+
+struct FillCase {
+    std::string name;
+    std::vector<double> diameters;
+    double L, s;
+    BentDraws::Bend bend = BentDraws::None;
+};
+
+std::vector<double> sizes(std::initializer_list<std::pair<int, double>> runs) {
+    std::vector<double> out;
+    for (const auto& [count, d] : runs) out.insert(out.end(), count, d);
+    return out;
+}
+
+double edgeFor(const std::vector<double>& diameters, double phi) {
+    double volume = 0;
+    for (double d : diameters) volume += kPi / 6 * d * d * d;
+    return std::cbrt(volume / phi);
+}
+
+std::vector<FillCase> fillCases() {
+    std::vector<FillCase> cases;
+    auto add = [&cases](std::string name, std::vector<double> d, double phi, double s,
+                        BentDraws::Bend bend = BentDraws::None) {
+        const double L = edgeFor(d, phi);
+        cases.push_back({std::move(name), std::move(d), L, s, bend});
+    };
+    add("equal sizes, dense", sizes({{3000, 1.0}}), 0.3, 0.0);
+    add("1:10, large first", sizes({{12, 10.0}, {2500, 1.0}}), 0.25, 0.01);
+    add("1:100, giant first", sizes({{1, 100.0}, {1500, 1.0}}), 0.3, 0.0);
+    add("1:10, small first", sizes({{1500, 1.0}, {6, 10.0}}), 0.02, 0.0);
+    std::vector<double> shuffled;
+    SeededDraws pick(3);
+    for (int k = 0; k < 1200; ++k) shuffled.push_back(SeededDraws::drawNext(&pick) % 5 == 0 ? 3.0 : 1.0);
+    add("1:3, shuffled", shuffled, 0.15, 0.02);
+    add("negative clearance, crowded cells", sizes({{2000, 1.0}}), 0.8, -0.45);
+    add("large clearance", sizes({{800, 1.0}}), 0.01, 2.5);
+    add("zero and negative diameters", sizes({{300, 1.0}, {300, 0.0}, {300, -0.5}, {300, 1.0}}), 0.2, 0.1);
+    add("giant last", sizes({{1000, 1.0}, {1, 8.0}}), 0.02, 0.0);
+    add("ties on a lattice", sizes({{300, 1.0}}), 0.3, 0.0, BentDraws::Lattice);
+    cases.back().L = 7.0;  // lattice sites one apart; limits of exactly 1
+    add("candidates on the faces", sizes({{1500, 1.0}}), 0.1, 0.0, BentDraws::Faces);
+    cases.push_back({"L an exact multiple of the cell edge", sizes({{1536, 1.0}}), 32.0, 0.0});
+    cases.push_back({"negative L", sizes({{1500, 1.0}}), -30.0, 0.0});
+    cases.push_back({"huge sparse cube", sizes({{600, 1.0}}), 1e6, 0.0});
+    cases.push_back({"tiny cube", sizes({{40, 0.1}}), 1.0, 0.0});
+    cases.push_back({"NaN edge", sizes({{5, 1.0}}), kNaN, 0.0});
+    cases.push_back({"infinite clearance", sizes({{5, 1.0}}), 10.0, kInf});
+    cases.push_back({"infinite diameter", sizes({{3, 1.0}, {1, kInf}, {3, 1.0}}), 10.0, 0.0});
+    cases.push_back({"NaN diameter", sizes({{3, 1.0}, {1, kNaN}, {3, 1.0}}), 10.0, 0.0});
+    cases.push_back({"a cube too small stops at the cap", sizes({{3, 10.0}}), 1.0, 0.0});
+    return cases;
+}
+
+struct Filled {
+    std::vector<double> table;
+    FillStatus status;
+    std::uint64_t draws;
+    bool grid;  // whether the call was given a workspace
+};
+
+Filled fill(const FillCase& c, SearchMode mode) {
+    forceSearchMode(mode);
+    const std::int32_t count = static_cast<std::int32_t>(c.diameters.size());
+    BentDraws draws{SeededDraws(count), c.bend};
+    RandomSource source{&BentDraws::drawNext, &draws};
+    std::vector<unsigned char> memory(fillSpheresWorkspaceBytes(c.diameters.data(), c.L, c.s, count));
+    Filled out;
+    out.table.assign(4 * c.diameters.size(), 0.0);
+    out.status = fillSpheres(c.diameters.data(), c.L, c.s, source, SphereTable{out.table.data(), count},
+                             GridWorkspace{memory.data(), memory.size()});
+    out.draws = draws.taken;
+    out.grid = !memory.empty();
+    forceSearchMode(SearchMode::Auto);
+    return out;
+}
+
+TEST(CellGrid, FillsAndSumsAreThoseOfTheAllPairsLoops) {
+    const double thresholds[] = {-kInf, -1.0, 0.0, 1e-3, 0.1, 1.0, 10.0, 1e300, kInf, kNaN};
+    for (const FillCase& c : fillCases()) {
+        SCOPED_TRACE(c.name);
+        const Filled pairs = fill(c, SearchMode::AllPairs);
+        const Filled grid = fill(c, SearchMode::Grid);
+        bool finite = std::isfinite(c.L) && std::isfinite(c.s);
+        for (double d : c.diameters) finite &= std::isfinite(d);
+        EXPECT_EQ(grid.grid, finite) << "the grid runs wherever every value is finite";
+        EXPECT_EQ(bitsOf(grid.table), bitsOf(pairs.table));
+        EXPECT_EQ(grid.draws, pairs.draws);
+        EXPECT_EQ(grid.status.outcome, pairs.status.outcome);
+        EXPECT_EQ(grid.status.placed, pairs.status.placed);
+        EXPECT_EQ(grid.status.attempts, pairs.status.attempts);
+        EXPECT_EQ(grid.status.blocker, pairs.status.blocker);
+
+        const ConstSphereTable table{pairs.table.data(), static_cast<std::int32_t>(c.diameters.size())};
+        for (double T : thresholds) {
+            forceSearchMode(SearchMode::AllPairs);
+            const double want = sumGapCubes(table, T);
+            forceSearchMode(SearchMode::Grid);
+            std::vector<unsigned char> memory(sumGapCubesWorkspaceBytes(table, T));
+            const double got = sumGapCubes(table, T, GridWorkspace{memory.data(), memory.size()});
+            forceSearchMode(SearchMode::Auto);
+            EXPECT_TRUE(sameResult(got, want)) << "T " << T << ": " << got << " against " << want;
+        }
+    }
+}
+
+// Tables the fill does not make: centres outside any cube, NaN and infinite
+// coordinates, huge and tiny radii, coincident centres, and a lattice whose
+// cell faces pass through its points, with a threshold that includes the
+// pairs one spacing apart by a hair.
+TEST(CellGrid, SumsOfOddTablesAreThoseOfTheAllPairsLoop) {
+    SeededDraws seeded(11);
+    auto uniform = [&seeded] { return SeededDraws::drawNext(&seeded) / 32767.0; };
+    using Table = std::vector<RefSphere>;
+    auto generate = [](int count, const std::function<RefSphere(int)>& make) {
+        Table out;
+        for (int k = 0; k < count; ++k) out.push_back(make(k));
+        return out;
+    };
+    // 9 x 9 x 9 sites one apart, each taken twice or more: 1536 spheres give
+    // 8 cells of edge exactly 1 per axis.
+    const Table lattice = generate(1536, [](int k) {
+        const int site = k % 729;
+        return RefSphere{double(site % 9), double(site / 9 % 9), double(site / 81), 0.25};
+    });
+    const std::vector<std::pair<std::string, Table>> tables = {
+        {"spread over 1e9", generate(400, [&](int) { return RefSphere{1e9 * uniform(), uniform(), -1e9 * uniform(), 1.0}; })},
+        {"coincident pairs", generate(400, [&](int k) { return RefSphere{double(k / 2), 0, 0, 0.5}; })},
+        {"a NaN coordinate", generate(400, [&](int k) { return RefSphere{k == 7 ? kNaN : 20 * uniform(), 20 * uniform(), 0, 1}; })},
+        {"an infinite coordinate", generate(400, [&](int k) { return RefSphere{k == 3 ? kInf : 20 * uniform(), 0, 0, 1}; })},
+        {"tiny radii", generate(400, [&](int) { return RefSphere{uniform(), uniform(), uniform(), 1e-300}; })},
+        {"huge radii", generate(400, [&](int) { return RefSphere{1e200 * uniform(), 0, 0, 1e150}; })},
+        {"zero radii", generate(400, [&](int k) { return RefSphere{double(k % 5), 0, 0, k % 2 ? 0.0 : 0.5}; })},
+        {"a negative radius", generate(400, [&](int k) { return RefSphere{10 * uniform(), 10 * uniform(), 0, k == 9 ? -1.0 : 1.0}; })},
+        {"a lattice on the cell faces", lattice},
+    };
+    for (const auto& [name, spheres] : tables) {
+        SCOPED_TRACE(name);
+        const std::vector<double> data = toColumns(spheres);
+        const ConstSphereTable table{data.data(), static_cast<std::int32_t>(spheres.size())};
+        for (double T : {-1.0, -0.5, 0.0, 0.1, 1.0, 1 + 0x1p-40, 1e300}) {
+            forceSearchMode(SearchMode::Grid);
+            std::vector<unsigned char> memory(sumGapCubesWorkspaceBytes(table, T));
+            const double got = sumGapCubes(table, T, GridWorkspace{memory.data(), memory.size()});
+            forceSearchMode(SearchMode::Auto);
+            EXPECT_TRUE(sameResult(got, referenceSum(spheres, T))) << "T " << T;
+        }
+    }
+}
+
+}  // namespace
