@@ -135,7 +135,7 @@ double sumThroughGrid(ConstSphereTable table, double T, CellGrid& grid, const Su
         if (i + 1 < count) {
             for (int c = 0; c < CellGrid::kClasses; ++c) {
                 nextReach[c] = rowReach(grid, c, rs[i + 1], plan);
-                grid.prefetch(c, xs[i + 1], ys[i + 1], zs[i + 1], nextReach[c]);
+                if (grid.members(c)) grid.prefetch(grid.box(c, xs[i + 1], ys[i + 1], zs[i + 1], nextReach[c]));
             }
         }
         int found = 0;
@@ -157,7 +157,8 @@ double sumThroughGrid(ConstSphereTable table, double T, CellGrid& grid, const Su
             return false;
         };
         bool full = false;
-        for (int c = 0; c < CellGrid::kClasses && !full; ++c) full = grid.visit(c, xi, yi, zi, reach[c], cell, row);
+        for (int c = 0; c < CellGrid::kClasses && !full; ++c)
+            if (grid.members(c)) full = grid.visit(grid.box(c, xi, yi, zi, reach[c]), cell, row);
         if (full) {
             // More terms than the buffer holds: this row takes the plain loop.
             for (std::int32_t j = 0; j < i; ++j) {

@@ -4,6 +4,10 @@
 #include <cstring>
 #include <initializer_list>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace {
 
 // -1 until the first use; a plain int, so a plug-in keeps no state that
@@ -19,6 +23,21 @@ constexpr std::size_t kCellBytes =
 constexpr std::int32_t kPointsPerCell = 3;
 
 std::size_t roundUp(std::size_t n) { return (n + kAlign - 1) / kAlign * kAlign; }
+
+// Asks the system to back a large grid with huge pages where it can: a query
+// meets cells in several places at once, and at a million spheres each of
+// them would otherwise cost a page-table walk as well as a cache miss. Only
+// a hint; nothing depends on it being taken.
+void adviseHugePages(void* data, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kPage = 4096;
+    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kPage - 1);
+    if (end > start + (std::uintptr_t(2) << 20)) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+    (void)data, (void)bytes;
+#endif
+}
 
 std::int64_t cellBudget(std::int32_t count) {
     return std::int64_t(count) / kPointsPerCell + CellGrid::kClasses;
@@ -87,6 +106,7 @@ bool CellGrid::placeGrids(std::int32_t count, double lo, double hi, const double
         g.n = static_cast<std::int32_t>(n);
         g.lo = lo;
         g.inv = n > 1 ? double(n) / span : 0.0;
+        g.last = double(n - 1);
         g.first = total;
         total += n * n * n;
     }
@@ -109,6 +129,7 @@ bool CellGrid::placeGrids(std::int32_t count, double lo, double hi, const double
     nextRow_ = reinterpret_cast<std::int32_t*>(take(std::size_t(count) * sizeof(std::int32_t)));
     entryRow_ = reinterpret_cast<std::int32_t*>(take(std::size_t(count) * sizeof(std::int32_t)));
     if (at > end) return false;
+    adviseHugePages(workspace_.data, workspace_.bytes);
 
     const double infinity = std::numeric_limits<double>::infinity();
     for (std::size_t k = 0; k < cells; ++k) {
@@ -121,20 +142,26 @@ bool CellGrid::placeGrids(std::int32_t count, double lo, double hi, const double
     return true;
 }
 
-CellGrid::Range CellGrid::box(const Class& g, double x, double y, double z, double reach) const {
+CellGrid::Box CellGrid::box(int c, double x, double y, double z, double reach) const {
+    const Class& g = classes_[c];
     const double centre[3] = {x, y, z};
-    Range r;
+    Box b;
+    b.first = g.first;
+    b.n = g.n;
     for (int a = 0; a < 3; ++a) {
-        r.lo[a] = axisCell(g, centre[a] - reach);
-        r.hi[a] = axisCell(g, centre[a] + reach);
+        b.lo[a] = axisCell(g, centre[a] - reach);
+        b.hi[a] = axisCell(g, centre[a] + reach);
     }
-    return r;
+    return b;
+}
+
+std::int64_t CellGrid::cellOf(int c, double x, double y, double z) const {
+    const Class& g = classes_[c];
+    return g.first + (std::int64_t(axisCell(g, z)) * g.n + axisCell(g, y)) * g.n + axisCell(g, x);
 }
 
 void CellGrid::insert(std::int32_t row, double x, double y, double z, double r) {
-    const Class& g = classes_[classOf(r)];
-    const std::int64_t n = g.n;
-    const std::int64_t cell = g.first + (std::int64_t(axisCell(g, z)) * n + axisCell(g, y)) * n + axisCell(g, x);
+    const std::int64_t cell = cellOf(classOf(r), x, y, z);
     double* slots = cells_ + cell * kCellDoubles;
     for (int k = 0; k < kSlots; ++k) {
         if (slots[k] == std::numeric_limits<double>::infinity()) {
@@ -151,22 +178,29 @@ void CellGrid::insert(std::int32_t row, double x, double y, double z, double r) 
     overflow_[cell] = entries_++;
 }
 
-void CellGrid::prefetch(int c, double x, double y, double z, double reach) const {
+std::int64_t CellGrid::prefetchCell(int c, double x, double y, double z) const {
+    const std::int64_t cell = cellOf(c, x, y, z);
 #if defined(__GNUC__)
-    const Class& g = classes_[c];
-    if (g.members == 0) return;
-    const Range r = box(g, x, y, z, reach);
-    const std::int64_t n = g.n;
-    for (std::int32_t kz = r.lo[2]; kz <= r.hi[2]; ++kz) {
-        for (std::int32_t ky = r.lo[1]; ky <= r.hi[1]; ++ky) {
-            const double* line = cells_ + (g.first + (kz * n + ky) * n) * kCellDoubles;
-            for (std::int32_t kx = r.lo[0]; kx <= r.hi[0]; ++kx) {
-                __builtin_prefetch(line + kx * kCellDoubles);
-                __builtin_prefetch(line + kx * kCellDoubles + kCellDoubles / 2);
-            }
+    __builtin_prefetch(cellData(cell));
+    __builtin_prefetch(cellData(cell) + kCellDoubles / 2);
+    __builtin_prefetch(overflow_ + cell);
+#endif
+    return cell;
+}
+
+void CellGrid::prefetch(const Box& b) const {
+#if defined(__GNUC__)
+    // A row of the box is one stretch of memory.
+    constexpr std::size_t kLine = 64;
+    for (std::int32_t kz = b.lo[2]; kz <= b.hi[2]; ++kz) {
+        for (std::int32_t ky = b.lo[1]; ky <= b.hi[1]; ++ky) {
+            const std::int64_t line = b.first + (kz * b.n + ky) * b.n;
+            const char* from = reinterpret_cast<const char*>(cellData(line + b.lo[0]));
+            const char* to = reinterpret_cast<const char*>(cellData(line + b.hi[0] + 1));
+            for (; from < to; from += kLine) __builtin_prefetch(from);
         }
     }
 #else
-    (void)c, (void)x, (void)y, (void)z, (void)reach;
+    (void)b;
 #endif
 }

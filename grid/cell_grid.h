@@ -15,6 +15,7 @@
 // All memory comes from a workspace the caller hands over (the plug-ins get it
 // from the host); its size depends only on the number of points.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -93,14 +94,64 @@ public:
 
     void insert(std::int32_t row, double x, double y, double z, double r);
 
-    // Calls block(cell, rows) for every cell of class c that meets the box of
-    // half-width `reach` around (x, y, z), and row(j) for every overflow point
-    // there; stops and returns true as soon as a call returns true.
-    template <class Block, class Row>
-    bool visit(int c, double x, double y, double z, double reach, Block&& block, Row&& row) const;
 
-    // Asks the memory for the cells of such a box early.
-    void prefetch(int c, double x, double y, double z, double reach) const;
+    // The cells of class c's grid that meet the box of half-width `reach`
+    // around (x, y, z): cell (kx, ky, kz) for lo <= k <= hi on each axis is
+    // number first + (kz * n + ky) * n + kx.
+    struct Box {
+        std::int64_t first, n;
+        std::int32_t lo[3], hi[3];
+    };
+    // The cell of class c's grid that holds (x, y, z); it lies in every box
+    // around that point.
+    std::int64_t cellOf(int c, double x, double y, double z) const;
+
+    // Walks the cells of a box, but for one cell (-1: none), which a caller
+    // may have looked at first.
+    class BoxWalk {
+    public:
+        BoxWalk(const Box& b, std::int64_t skip) : b_(b), skip_(skip), kx_(b.lo[0] - 1), ky_(b.lo[1]), kz_(b.lo[2]) {}
+        bool next(std::int64_t& cell) {
+            for (;;) {
+                if (++kx_ > b_.hi[0]) {
+                    kx_ = b_.lo[0];
+                    if (++ky_ > b_.hi[1]) {
+                        ky_ = b_.lo[1];
+                        if (++kz_ > b_.hi[2]) return false;
+                    }
+                }
+                cell = b_.first + (kz_ * b_.n + ky_) * b_.n + kx_;
+                if (cell != skip_) return true;
+            }
+        }
+
+    private:
+        const Box& b_;
+        std::int64_t skip_;
+        std::int32_t kx_, ky_, kz_;
+    };
+    Box box(int c, double x, double y, double z, double reach) const;
+    // Asks the memory early for a box's cells, or for the cell of (x, y, z)
+    // in class c's grid, which it returns.
+    void prefetch(const Box& b) const;
+    std::int64_t prefetchCell(int c, double x, double y, double z) const;
+    // Calls block(cell data, cell rows) for every cell of the box, and row(j)
+    // for every overflow point there; stops and returns true as soon as a
+    // call returns true.
+    template <class Block, class Row>
+    bool visit(const Box& b, Block&& block, Row&& row) const;
+
+    // A cell's kCellDoubles coordinates and kSlots row numbers, and its
+    // overflow list: entries from overflowHead, following nextEntry to -1.
+    const double* cellData(std::int64_t cell) const { return cells_ + cell * kCellDoubles; }
+    const std::int32_t* cellRows(std::int64_t cell) const { return cellRows_ + cell * kSlots; }
+    // A cell has an overflow list only when all its slots are taken.
+    std::int32_t overflowHead(std::int64_t cell) const {
+        return cells_[cell * kCellDoubles + kSlots - 1] == std::numeric_limits<double>::infinity() ? -1
+                                                                                                  : overflow_[cell];
+    }
+    std::int32_t nextEntry(std::int32_t entry) const { return nextRow_[entry]; }
+    std::int32_t entryRow(std::int32_t entry) const { return entryRow_[entry]; }
 
 private:
     struct Class {
@@ -108,20 +159,17 @@ private:
         double largest = -std::numeric_limits<double>::infinity();
         std::int32_t n = 0;          // cells per axis
         double lo = 0, inv = 0;      // cell(v) = floor((v - lo) * inv), clamped to 0..n-1
+        double last = 0;             // n - 1
         std::int64_t first = 0;      // index of its first cell
     };
-    struct Range {
-        std::int32_t lo[3], hi[3];
-    };
 
-    std::int32_t axisCell(const Class& g, double v) const {
+    // floor((v - lo) * inv) clamped to 0..n-1: a monotone function of v, as
+    // every step is (rounding, scaling by inv > 0, clamping, truncation).
+    static std::int32_t axisCell(const Class& g, double v) {
         if (g.n == 1) return 0;
         const double u = (v - g.lo) * g.inv;
-        if (!(u >= 0)) return 0;
-        if (u >= g.n) return g.n - 1;
-        return static_cast<std::int32_t>(u);
+        return static_cast<std::int32_t>(std::min(std::max(u, 0.0), g.last));
     }
-    Range box(const Class& g, double x, double y, double z, double reach) const;
     bool placeGrids(std::int32_t count, double lo, double hi, const double* edges);
 
     double largest_ = -std::numeric_limits<double>::infinity();
@@ -155,21 +203,12 @@ bool CellGrid::layout(GridWorkspace workspace, std::int32_t count, double lo, do
 }
 
 template <class Block, class Row>
-bool CellGrid::visit(int c, double x, double y, double z, double reach, Block&& block, Row&& row) const {
-    const Class& g = classes_[c];
-    if (g.members == 0) return false;
-    const Range r = box(g, x, y, z, reach);
-    const std::int64_t n = g.n;
-    for (std::int32_t kz = r.lo[2]; kz <= r.hi[2]; ++kz) {
-        for (std::int32_t ky = r.lo[1]; ky <= r.hi[1]; ++ky) {
-            const std::int64_t line = g.first + (kz * n + ky) * n;
-            for (std::int32_t kx = r.lo[0]; kx <= r.hi[0]; ++kx) {
-                const std::int64_t cell = line + kx;
-                if (block(cells_ + cell * kCellDoubles, cellRows_ + cell * kSlots)) return true;
-                for (std::int32_t e = overflow_[cell]; e >= 0; e = nextRow_[e])
-                    if (row(entryRow_[e])) return true;
-            }
-        }
+bool CellGrid::visit(const Box& b, Block&& block, Row&& row) const {
+    BoxWalk walk(b, -1);
+    for (std::int64_t cell; walk.next(cell);) {
+        if (block(cellData(cell), cellRows(cell))) return true;
+        for (std::int32_t e = overflowHead(cell); e >= 0; e = nextEntry(e))
+            if (row(entryRow(e))) return true;
     }
     return false;
 }

@@ -1,5 +1,6 @@
 #include "fill_spheres.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -29,12 +30,13 @@ constexpr std::int32_t kGridFromSphere = 512;
 // most spheres spans a small part of the cube.
 constexpr double kCubeEdgesPerReach = 4.0;
 
-CellTest cellTestFor(SimdPath path) {
+GridTest gridTestFor(SimdPath path) {
 #ifdef SPHEREFILL_X86_SIMD
-    if (path != SimdPath::Plain) return &cellConflictAvx2;
+    // A cell holds four spheres: one AVX2 vector per column, on AVX-512 too.
+    if (path != SimdPath::Plain) return &gridConflictAvx2;
 #endif
     (void)path;
-    return &cellConflictPlain;
+    return &gridConflictPlain;
 }
 
 // The largest limit any pair can have, (r_max + r_max) + s: rounding is
@@ -67,37 +69,93 @@ std::int32_t gridStart(const double* diameters, double L, double s, std::int32_t
     return kGridFromSphere;
 }
 
-// The earlier spheres near candidates, through the grid.
-struct GridSearch {
-    CellGrid& grid;
-    CellTest cellTest;
-    const double *xs, *ys, *zs, *rs;
-    double L, s;
-    double reach[CellGrid::kClasses];
-
-    // The reach of a candidate of radius r into each class: no sphere of the
-    // class has a larger limit against it than (r + largest radius) + s.
-    void setRadius(double r) {
-        for (int c = 0; c < CellGrid::kClasses; ++c)
-            reach[c] = grid.members(c) ? searchReach((r + grid.largestRadius(c)) + s, std::fabs(L)) : 0.0;
-    }
-    void prefetch(double x, double y, double z) const {
-        for (int c = 0; c < CellGrid::kClasses; ++c) grid.prefetch(c, x, y, z, reach[c]);
-    }
-    // Whether some earlier sphere rejects the candidate: the all-pairs test's
-    // answer, as every sphere left out is proven to pass.
-    bool rejects(double x, double y, double z, double r) const {
-        const auto cell = [&](const double* cellData, const std::int32_t*) {
-            return cellTest(cellData, x, y, z, r, s);
-        };
-        const auto row = [&](std::int32_t j) {
-            return !(distance(x, y, z, xs[j], ys[j], zs[j]) > (r + rs[j]) + s);
-        };
-        for (int c = 0; c < CellGrid::kClasses; ++c)
-            if (grid.visit(c, x, y, z, reach[c], cell, row)) return true;
-        return false;
-    }
+// One attempt in the grid: its draws, its candidate centre and its cell in
+// each class that holds spheres.
+struct Attempt {
+    std::int32_t draws[3];
+    double x, y, z;
+    std::int64_t own[CellGrid::kClasses];
 };
+
+// Random sequential addition through the grid. Attempts are drawn ahead, so
+// that their cells can be fetched while earlier candidates are tested, but
+// only attempts that are sure to follow: the draws and their order stay
+// those of the plain loop.
+class GridFill {
+public:
+    static constexpr int kDepth = 4;  // attempts drawn ahead at most
+
+    GridFill(CellGrid& grid, GridTest test, const double* xs, const double* ys, const double* zs, const double* rs,
+             double L, double s, RandomSource& random)
+        : grid_(grid), test_(test), query_{&grid, 0, classes_, reach_, nullptr, xs, ys, zs, rs}, L_(L), s_(s),
+          random_(random) {
+        for (int c = 0; c < CellGrid::kClasses; ++c)
+            if (grid.members(c) > 0) classes_[classCount_++] = c;
+        query_.classCount = classCount_;
+    }
+
+    // The sphere to place next has radius r. Its reach into each class: no
+    // sphere of the class has a larger limit against it than
+    // (r + the class's largest radius) + s.
+    void setRadius(double r) {
+        for (int k = 0; k < classCount_; ++k)
+            reach_[k] = searchReach((r + grid_.largestRadius(classes_[k])) + s_, std::fabs(L_));
+    }
+
+    // The next attempt of sphere i, its `attempt`-th, drawn now or before.
+    const Attempt& next(std::int32_t i, std::int32_t count, std::int64_t attempt) {
+        if (size_ == 0) draw(append());
+        Attempt& current = ring_[head_];
+        // The attempt k places after this one surely follows while no sphere
+        // up to the last can be accepted and none reaches the cap before it:
+        // each attempt moves on by at most one sphere.
+        for (int k = size_; k <= kDepth; ++k) {
+            if (!(i + k < count && attempt + k - 1 < kMaxAttemptsPerSphere)) break;
+            draw(append());
+        }
+        return current;
+    }
+    // Whether an earlier sphere rejects the current attempt; done with it.
+    bool rejects(const Attempt& current, double r) {
+        query_.own = current.own;
+        const bool rejected = test_(query_, current.x, current.y, current.z, r, s_);
+        head_ = (head_ + 1) % (kDepth + 1);
+        --size_;
+        return rejected;
+    }
+
+private:
+    Attempt& append() { return ring_[(head_ + size_++) % (kDepth + 1)]; }
+    // Draws an attempt, finds its own cells and asks for them early.
+    void draw(Attempt& a) {
+        for (std::int32_t& d : a.draws) d = random_.next();
+        a.x = coordinate(L_, a.draws[0]);
+        a.y = coordinate(L_, a.draws[1]);
+        a.z = coordinate(L_, a.draws[2]);
+        for (int k = 0; k < classCount_; ++k) a.own[k] = grid_.prefetchCell(classes_[k], a.x, a.y, a.z);
+    }
+
+    CellGrid& grid_;
+    GridTest test_;
+    GridCandidate query_;
+    double L_, s_;
+    RandomSource& random_;
+    int classes_[CellGrid::kClasses] = {};
+    int classCount_ = 0;
+    double reach_[CellGrid::kClasses] = {};
+    Attempt ring_[kDepth + 1];  // the current attempt and those drawn ahead
+    int head_ = 0, size_ = 0;
+};
+
+// Why a rejected candidate ends the call, if it does: its limit against the
+// first sphere j that rejects it is NaN or +inf (nothing can ever pass), its
+// distance is NaN (L is not finite), or the sphere has used its attempts.
+FillOutcome stopFor(double limit, double dist, std::int64_t attempt) {
+    if (!(limit < std::numeric_limits<double>::infinity())) return FillOutcome::LimitNotFinite;
+    if (std::isnan(dist)) return FillOutcome::EdgeNotFinite;
+    if (attempt >= kMaxAttemptsPerSphere) return FillOutcome::AttemptCap;
+    return FillOutcome::Complete;
+}
 
 ConflictTest conflictTestFor(SimdPath path) {
     switch (path) {
@@ -125,13 +183,20 @@ std::int32_t firstConflictPlain(const double* xs, const double* ys, const double
     return -1;
 }
 
-bool cellConflictPlain(const double* cell, double x, double y, double z, double r, double s) {
-    bool conflict = false;
-    for (int k = 0; k < CellGrid::kSlots; ++k) {
-        const double dist = distance(x, y, z, cell[k], cell[CellGrid::kSlots + k], cell[2 * CellGrid::kSlots + k]);
-        conflict |= !(dist > (r + cell[3 * CellGrid::kSlots + k]) + s);
+bool gridConflictPlain(const GridCandidate& q, double x, double y, double z, double r, double s) {
+    const auto cell = [&](const double* d, const std::int32_t*) {
+        constexpr int slots = CellGrid::kSlots;
+        for (int k = 0; k < slots; ++k)
+            if (!(distance(x, y, z, d[k], d[slots + k], d[2 * slots + k]) > (r + d[3 * slots + k]) + s)) return true;
+        return false;
+    };
+    const auto row = [&](std::int32_t j) { return rowConflict(q, j, x, y, z, r, s); };
+    const CellGrid& grid = *q.grid;
+    for (int k = 0; k < q.classCount; ++k) {
+        const CellGrid::Box b = grid.box(q.classes[k], x, y, z, q.reach[k]);
+        if (grid.visit(b, cell, row)) return true;
     }
-    return conflict;
+    return false;
 }
 
 std::size_t fillSpheresWorkspaceBytes(const double* diameters, double L, double s, std::int32_t count) {
@@ -149,7 +214,6 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
     double* ys = table.column(1);
     double* zs = table.column(2);
     double* rs = table.column(3);
-    const double infinity = std::numeric_limits<double>::infinity();
     const SimdPath path = activeSimdPath();
     const ConflictTest firstConflict = conflictTestFor(path);
 
@@ -159,72 +223,43 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
     const double highest = L < 0 ? 0.0 : L;
     const auto cellEdge = [&grid, s](int c) { return largestLimit(grid.largestRadius(c), s); };
     if (gridFrom < count && !grid.layout(workspace, count, lowest, highest, cellEdge)) gridFrom = count;
-    GridSearch search{grid, cellTestFor(path), xs, ys, zs, rs, L, s, {}};
-
-    // In the grid, the next attempt's draws are taken as soon as it is sure
-    // that they will be used, so that its cells can be fetched while this
-    // candidate is tested. The draws and their order stay the same.
-    bool drawn = false;
-    std::int32_t next[3] = {0, 0, 0};
+    GridFill gridFill(grid, gridTestFor(path), xs, ys, zs, rs, L, s, random);
 
     for (std::int32_t i = 0; i < count; ++i) {
         const double r = diameters[i] * 0.5;
         const bool inGrid = i >= gridFrom;
         if (i == gridFrom)
             for (std::int32_t j = 0; j < i; ++j) grid.insert(j, xs[j], ys[j], zs[j], rs[j]);
-        if (inGrid) search.setRadius(r);
+        if (inGrid) gridFill.setRadius(r);
         for (std::int64_t attempt = 1;; ++attempt) {
-            std::int32_t a, b, c;
-            if (drawn) {
-                a = next[0], b = next[1], c = next[2];
-                drawn = false;
+            double x, y, z;
+            bool rejected;
+            if (inGrid) {
+                const Attempt& current = gridFill.next(i, count, attempt);
+                x = current.x, y = current.y, z = current.z;
+                rejected = gridFill.rejects(current, r);
             } else {
-                a = random.next();
-                b = random.next();
-                c = random.next();
+                x = coordinate(L, random.next());
+                y = coordinate(L, random.next());
+                z = coordinate(L, random.next());
             }
-            const double x = coordinate(L, a);
-            const double y = coordinate(L, b);
-            const double z = coordinate(L, c);
             xs[i] = x;
             ys[i] = y;
             zs[i] = z;
             rs[i] = r;
             status.attempts = attempt;
-
-            std::int32_t j;
             if (inGrid) {
-                // Another attempt follows this one unless this is the last
-                // sphere (it may be accepted) or the last allowed attempt.
-                if (i + 1 < count && attempt < kMaxAttemptsPerSphere) {
-                    next[0] = random.next();
-                    next[1] = random.next();
-                    next[2] = random.next();
-                    drawn = true;
-                    search.prefetch(coordinate(L, next[0]), coordinate(L, next[1]), coordinate(L, next[2]));
-                }
-                if (!search.rejects(x, y, z, r)) {
+                if (!rejected) {
                     grid.insert(i, x, y, z, r);
                     break;
                 }
+                // In the grid only the cap can stop the call.
                 if (attempt < kMaxAttemptsPerSphere) continue;
-                // The stop names the first sphere that rejects the candidate.
-                j = firstConflict(xs, ys, zs, rs, i, x, y, z, r, s);
-            } else {
-                j = firstConflict(xs, ys, zs, rs, i, x, y, z, r, s);
-                if (j < 0) break;
             }
-
-            // Rejected. Stop when no candidate can ever pass, or at the cap.
-            const double limit = (r + rs[j]) + s;
-            FillOutcome stop = FillOutcome::Complete;
-            if (!(limit < infinity)) {
-                stop = FillOutcome::LimitNotFinite;
-            } else if (std::isnan(distance(x, y, z, xs[j], ys[j], zs[j]))) {
-                stop = FillOutcome::EdgeNotFinite;
-            } else if (attempt >= kMaxAttemptsPerSphere) {
-                stop = FillOutcome::AttemptCap;
-            }
+            // The first sphere that rejects the candidate, if any.
+            const std::int32_t j = firstConflict(xs, ys, zs, rs, i, x, y, z, r, s);
+            if (j < 0) break;
+            const FillOutcome stop = stopFor((r + rs[j]) + s, distance(x, y, z, xs[j], ys[j], zs[j]), attempt);
             if (stop != FillOutcome::Complete) {
                 status.outcome = stop;
                 status.blocker = j;

@@ -18,6 +18,8 @@
 
 #include <cstdint>
 
+#include "cell_grid.h"
+#include "fill_spheres_paths.h"
 #include "simd_ops.h"
 
 namespace {
@@ -75,6 +77,32 @@ SIMD_TARGET std::int32_t firstConflictSimd(const double* xs, const double* ys, c
         if (failing) return j + __builtin_ctz(failing);
     }
     return -1;
+}
+
+// The grid's cells hold kSlots spheres, one vector of Ops::width per column.
+template <class Ops>
+SIMD_TARGET bool gridConflictSimd(const GridCandidate& q, double x, double y, double z, double r, double s) {
+    static_assert(CellGrid::kSlots == Ops::width, "one cell is one vector per column");
+    constexpr int slots = CellGrid::kSlots;
+    const CandidateTest<Ops> test{Ops::set1(x), Ops::set1(y), Ops::set1(z), Ops::set1(r), Ops::set1(s)};
+    const CellGrid& grid = *q.grid;
+    const auto cellConflicts = [&](std::int64_t cell) SIMD_TARGET {
+        const double* d = grid.cellData(cell);
+        if (test.conflicts(d, d + slots, d + 2 * slots, d + 3 * slots, 0, slots)) return true;
+        for (std::int32_t e = grid.overflowHead(cell); e >= 0; e = grid.nextEntry(e))
+            if (rowConflict(q, grid.entryRow(e), x, y, z, r, s)) return true;
+        return false;
+    };
+    for (int k = 0; k < q.classCount; ++k)
+        if (cellConflicts(q.own[k])) return true;
+    for (int k = 0; k < q.classCount; ++k) {
+        const CellGrid::Box b = grid.box(q.classes[k], x, y, z, q.reach[k]);
+        grid.prefetch(b);
+        CellGrid::BoxWalk walk(b, q.own[k]);
+        for (std::int64_t cell; walk.next(cell);)
+            if (cellConflicts(cell)) return true;
+    }
+    return false;
 }
 
 }  // namespace

@@ -1,0 +1,184 @@
+// Speed of the cell grids against the all-pairs loops, from 10^3 to 10^6
+// spheres, and a check that both give the same bits wherever the all-pairs
+// time is affordable. Prints Google Benchmark's table, then a summary.
+//
+//   build/bench/bench_grid [--benchmark_filter=...]
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fill_spheres.h"
+#include "sum_gap_cubes.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Packing {
+    std::vector<double> diameters;
+    double L = 0;
+};
+
+// Unit spheres at volume fraction phi, or diameters 1 and 10 with equal
+// volume in each size (the large ones first, as they must come first to fit).
+Packing packing(int count, double phi, bool twoSizes) {
+    Packing p;
+    if (twoSizes) {
+        const int large = count / 1001;
+        p.diameters.assign(large, 10.0);
+        p.diameters.resize(count, 1.0);
+    } else {
+        p.diameters.assign(count, 1.0);
+    }
+    double volume = 0;
+    for (double d : p.diameters) volume += kPi / 6 * d * d * d;
+    p.L = std::cbrt(volume / phi);
+    return p;
+}
+
+// Fresh memory, as a host's allocator hands it out: not yet touched.
+struct Workspace {
+    std::unique_ptr<char[]> data;
+    std::size_t bytes;
+    explicit Workspace(std::size_t n) : data(n ? new char[n] : nullptr), bytes(n) {}
+    GridWorkspace view() const { return GridWorkspace{data.get(), bytes}; }
+};
+
+struct Fill {
+    std::vector<double> table;
+    std::uint64_t draws = 0;
+    double seconds = 0;
+};
+
+Fill runFill(const Packing& p, SearchMode mode) {
+    forceSearchMode(mode);
+    const std::int32_t count = static_cast<std::int32_t>(p.diameters.size());
+    SeededDraws draws(1);
+    RandomSource source = draws.source();
+    Fill f;
+    f.table.assign(4 * p.diameters.size(), 0.0);
+    const auto start = std::chrono::steady_clock::now();
+    const Workspace memory(fillSpheresWorkspaceBytes(p.diameters.data(), p.L, 0.0, count));
+    fillSpheres(p.diameters.data(), p.L, 0.0, source, SphereTable{f.table.data(), count}, memory.view());
+    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    f.draws = draws.taken;
+    forceSearchMode(SearchMode::Auto);
+    return f;
+}
+
+double runSum(const Fill& f, double T, SearchMode mode, double* seconds) {
+    forceSearchMode(mode);
+    const ConstSphereTable table{f.table.data(), static_cast<std::int32_t>(f.table.size() / 4)};
+    const auto start = std::chrono::steady_clock::now();
+    const Workspace memory(sumGapCubesWorkspaceBytes(table, T));
+    const double S = sumGapCubes(table, T, memory.view());
+    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    forceSearchMode(SearchMode::Auto);
+    return S;
+}
+
+// The packings, filled once by the grid and checked against all pairs where
+// that is affordable.
+struct Case {
+    Packing packing;
+    Fill grid;
+    bool checked = false, same = false;
+};
+
+std::map<std::string, Case>& cases() {
+    static std::map<std::string, Case> all;
+    return all;
+}
+
+Case& caseFor(const std::string& name, int count, double phi, bool twoSizes) {
+    Case& c = cases()[name];
+    if (c.packing.diameters.empty()) {
+        c.packing = packing(count, phi, twoSizes);
+        c.grid = runFill(c.packing, SearchMode::Auto);
+    }
+    return c;
+}
+
+// Up to this many spheres the all-pairs fill is run too, and compared.
+constexpr int kCheckUpTo = 40000;
+
+void fillBench(benchmark::State& state, std::string name, int count, double phi, bool twoSizes, SearchMode mode) {
+    Case& c = caseFor(name, count, phi, twoSizes);
+    Fill last;
+    for (auto _ : state) {
+        last = runFill(c.packing, mode);
+        state.SetIterationTime(last.seconds);
+    }
+    if (last.table != c.grid.table || last.draws != c.grid.draws) state.SkipWithError("differs from the grid's fill");
+    const double attempts = last.draws / 3.0;
+    state.counters["attempts_per_sphere"] = attempts / count;
+    state.counters["ns_per_attempt"] = 1e9 * last.seconds / attempts;
+}
+
+void sumBench(benchmark::State& state, std::string name, int count, double T, SearchMode mode) {
+    Case& c = caseFor(name, count, 0.3, false);
+    double S = 0, seconds = 0;
+    for (auto _ : state) {
+        S = runSum(c.grid, T, mode, &seconds);
+        state.SetIterationTime(seconds);
+    }
+    if (mode == SearchMode::AllPairs || count <= kCheckUpTo) {
+        double other;
+        const double want = runSum(c.grid, T, mode == SearchMode::AllPairs ? SearchMode::Auto : SearchMode::AllPairs, &other);
+        if (bitsOf(want) != bitsOf(S)) state.SkipWithError("grid and all pairs differ");
+    }
+    state.counters["sum"] = S;
+}
+
+void registerAll() {
+    struct F {
+        const char* name;
+        int count;
+        double phi;
+        bool twoSizes;
+    };
+    const F fills[] = {{"fill/phi=0.30/N=1000", 1000, 0.30, false},     {"fill/phi=0.30/N=3000", 3000, 0.30, false},
+                       {"fill/phi=0.30/N=10000", 10000, 0.30, false},   {"fill/phi=0.30/N=32000", 32000, 0.30, false},
+                       {"fill/phi=0.30/N=100000", 100000, 0.30, false}, {"fill/phi=0.30/N=1000000", 1000000, 0.30, false},
+                       {"fill/phi=0.34/N=100000", 100000, 0.34, false}, {"fill/1:10/phi=0.30/N=100000", 100000, 0.30, true}};
+    for (const F& f : fills) {
+        const int reps = f.count <= 10000 ? 5 : 1;
+        benchmark::RegisterBenchmark((std::string(f.name) + "/grid").c_str(), fillBench, f.name, f.count, f.phi,
+                                     f.twoSizes, SearchMode::Auto)
+            ->UseManualTime()->Iterations(reps)->Unit(benchmark::kMillisecond);
+        if (f.count <= kCheckUpTo)
+            benchmark::RegisterBenchmark((std::string(f.name) + "/pairs").c_str(), fillBench, f.name, f.count, f.phi,
+                                         f.twoSizes, SearchMode::AllPairs)
+                ->UseManualTime()->Iterations(f.count <= 10000 ? 5 : 1)->Unit(benchmark::kMillisecond);
+    }
+    for (int count : {1000, 3000, 10000, 32000, 100000, 1000000}) {
+        const std::string fill = "fill/phi=0.30/N=" + std::to_string(count);
+        for (double T : {0.1, 1.0}) {
+            const std::string name = "sum/T=" + std::string(T == 0.1 ? "0.1" : "1") + "/N=" + std::to_string(count);
+            benchmark::RegisterBenchmark((name + "/grid").c_str(), sumBench, fill, count, T, SearchMode::Auto)
+                ->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+            if (count <= 100000)
+                benchmark::RegisterBenchmark((name + "/pairs").c_str(), sumBench, fill, count, T, SearchMode::AllPairs)
+                    ->UseManualTime()->Iterations(count <= 32000 ? 3 : 1)->Unit(benchmark::kMillisecond);
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    registerAll();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
