@@ -18,21 +18,6 @@ constexpr double kCubeEdgesPerReach = 4.0;
 // a row with more takes the plain loop over all earlier rows instead.
 constexpr int kTermsPerRow = 512;
 
-// The sum's own term for the pair (i, j), and whether it is included.
-bool pairTerm(double xi, double yi, double zi, double ri, double xj, double yj, double zj, double rj, double T,
-              double& term) {
-    const double dx = xi - xj;
-    const double dy = yi - yj;
-    const double dz = zi - zj;
-    const double dist = std::sqrt((dx * dx + dy * dy) + dz * dz);
-    const double gap = (dist - ri) - rj;
-    const double rel = gap / (rj + ri);
-    if (!(T > rel)) return false;
-    const double h = gap * 0.5;
-    term = (h * h) * h;
-    return true;
-}
-
 enum class SumRoute { AllPairs, Zero, Grid };
 
 // How this call is summed. For the grid: its classes, and the cube [lo, hi]^3
@@ -109,73 +94,68 @@ double rowReach(const CellGrid& grid, int c, double r, const SumPlan& plan) {
     return searchReach((r + grid.largestRadius(c)) * plan.onePlusT, plan.magnitude);
 }
 
-struct Term {
-    std::int32_t j;
-    double value;
-};
+// The squared distance from which a pair of row i (radius r) with a sphere
+// of class c is proven not to be included: with E = fl(fl(B * fl(1 + T+)) *
+// (1 + 2^-30)) >= B(1 + T+)(1 + 2^-40), a pair at distance >= E is not
+// included (see rowReach), and d2 >= fl(fl(E * E) * (1 + 2^-40)) gives
+// sqrt(d2) >= E(1 + 2^-42), whose rounding is at least E.
+double farSquared(const CellGrid& grid, int c, double r, const SumPlan& plan) {
+    const double E = ((r + grid.largestRadius(c)) * plan.onePlusT) * (1 + 0x1p-30);
+    return (E * E) * (1 + 0x1p-40);
+}
 
-double sumThroughGrid(ConstSphereTable table, double T, CellGrid& grid, const SumPlan& plan, CellTerms cellTerms) {
+// Rows in ascending order, each against the earlier rows already in the
+// grid; a row's included terms are put in ascending j and then added, so the
+// sum takes the loop's terms in the loop's order.
+double sumThroughGrid(ConstSphereTable table, double T, CellGrid& grid, const SumPlan& plan, GridRowTerms rowTerms) {
+    // How many rows ahead the cells of a row are asked for.
+    constexpr std::int32_t kAhead = 4;
     const std::int32_t count = table.rows;
     const double* xs = table.column(0);
     const double* ys = table.column(1);
     const double* zs = table.column(2);
     const double* rs = table.column(3);
-    Term terms[kTermsPerRow];
-    double reach[CellGrid::kClasses];
-    double nextReach[CellGrid::kClasses];
-    for (int c = 0; c < CellGrid::kClasses; ++c) nextReach[c] = rowReach(grid, c, rs[0], plan);
+    int classes[CellGrid::kClasses], classCount = 0;
+    for (int c = 0; c < CellGrid::kClasses; ++c)
+        if (grid.members(c)) classes[classCount++] = c;
+    const auto boxesOf = [&](std::int32_t i, CellGrid::Box* boxes) {
+        for (int k = 0; k < classCount; ++k)
+            boxes[k] = grid.box(classes[k], xs[i], ys[i], zs[i], rowReach(grid, classes[k], rs[i], plan));
+    };
 
-    // Rows in ascending order, each against the earlier rows already in the
-    // grid; the row's included terms are put in ascending j and then added, so
-    // the sum takes the loop's terms in the loop's order.
+    GridTerm terms[kTermsPerRow];
+    CellGrid::Box boxes[kAhead][CellGrid::kClasses];  // row i's in slot i % kAhead
+    double far[CellGrid::kClasses];
+    GridRow row{&grid, classCount, nullptr, far, 0, 0, 0, 0, T, xs, ys, zs, rs, terms, kTermsPerRow};
+    for (std::int32_t i = 0; i < kAhead && i < count; ++i) boxesOf(i, boxes[i]);
     double S = 0.0;
     for (std::int32_t i = 0; i < count; ++i) {
-        const double xi = xs[i], yi = ys[i], zi = zs[i], ri = rs[i];
-        std::copy(nextReach, nextReach + CellGrid::kClasses, reach);
-        if (i + 1 < count) {
-            for (int c = 0; c < CellGrid::kClasses; ++c) {
-                nextReach[c] = rowReach(grid, c, rs[i + 1], plan);
-                if (grid.members(c)) grid.prefetch(grid.box(c, xs[i + 1], ys[i + 1], zs[i + 1], nextReach[c]));
-            }
-        }
-        int found = 0;
-        const auto cell = [&](const double* cellData, const std::int32_t* rows) {
-            double values[CellGrid::kSlots];
-            unsigned included = cellTerms(cellData, xi, yi, zi, ri, T, values);
-            for (; included; included &= included - 1) {
-                if (found == kTermsPerRow) return true;
-                const int lane = __builtin_ctz(included);
-                terms[found++] = {rows[lane], values[lane]};
-            }
-            return false;
-        };
-        const auto row = [&](std::int32_t j) {
-            double value;
-            if (!pairTerm(xi, yi, zi, ri, xs[j], ys[j], zs[j], rs[j], T, value)) return false;
-            if (found == kTermsPerRow) return true;
-            terms[found++] = {j, value};
-            return false;
-        };
-        bool full = false;
-        for (int c = 0; c < CellGrid::kClasses && !full; ++c)
-            if (grid.members(c)) full = grid.visit(grid.box(c, xi, yi, zi, reach[c]), cell, row);
-        if (full) {
+        row.boxes = boxes[i % kAhead];
+        for (int k = 0; k < classCount; ++k) far[k] = farSquared(grid, classes[k], rs[i], plan);
+        row.x = xs[i], row.y = ys[i], row.z = zs[i], row.r = rs[i];
+        const int found = rowTerms(row);
+        if (found < 0) {
             // More terms than the buffer holds: this row takes the plain loop.
             for (std::int32_t j = 0; j < i; ++j) {
                 double value;
-                if (pairTerm(xi, yi, zi, ri, xs[j], ys[j], zs[j], rs[j], T, value)) S = value + S;
+                if (pairTerm(xs[i], ys[i], zs[i], rs[i], xs[j], ys[j], zs[j], rs[j], T, value)) S = value + S;
             }
         } else {
             // Few terms as a rule: insertion sort.
             for (int k = 1; k < found; ++k) {
-                const Term t = terms[k];
+                const GridTerm t = terms[k];
                 int m = k;
                 for (; m > 0 && terms[m - 1].j > t.j; --m) terms[m] = terms[m - 1];
                 terms[m] = t;
             }
             for (int k = 0; k < found; ++k) S = terms[k].value + S;
         }
-        grid.insert(i, xi, yi, zi, ri);
+        grid.insert(i, xs[i], ys[i], zs[i], rs[i]);
+        if (i + kAhead < count) {
+            CellGrid::Box* later = boxes[i % kAhead];
+            boxesOf(i + kAhead, later);
+            for (int k = 0; k < classCount; ++k) grid.prefetch(later[k]);
+        }
     }
     return S;
 }
@@ -209,14 +189,30 @@ double sumGapCubesPlain(ConstSphereTable table, double T) {
     return S;
 }
 
-unsigned cellTermsPlain(const double* cell, double x, double y, double z, double r, double T, double* terms) {
-    unsigned included = 0;
-    for (int k = 0; k < CellGrid::kSlots; ++k) {
-        if (pairTerm(x, y, z, r, cell[k], cell[CellGrid::kSlots + k], cell[2 * CellGrid::kSlots + k],
-                     cell[3 * CellGrid::kSlots + k], T, terms[k]))
-            included |= 1u << k;
-    }
-    return included;
+int gridRowTermsPlain(const GridRow& q) {
+    int found = 0;
+    const auto add = [&](std::int32_t j, double value) {
+        if (found == q.capacity) return true;
+        q.terms[found++] = {j, value};
+        return false;
+    };
+    const auto cell = [&](const double* d, const std::int32_t* rows) {
+        constexpr int slots = CellGrid::kSlots;
+        for (int k = 0; k < slots; ++k) {
+            double value;
+            if (pairTerm(q.x, q.y, q.z, q.r, d[k], d[slots + k], d[2 * slots + k], d[3 * slots + k], q.T, value) &&
+                add(rows[k], value))
+                return true;
+        }
+        return false;
+    };
+    const auto row = [&](std::int32_t j) {
+        double value;
+        return pairTerm(q.x, q.y, q.z, q.r, q.xs[j], q.ys[j], q.zs[j], q.rs[j], q.T, value) && add(j, value);
+    };
+    for (int k = 0; k < q.boxCount; ++k)
+        if (q.grid->visit(q.boxes[k], cell, row)) return -1;
+    return found;
 }
 
 std::size_t sumGapCubesWorkspaceBytes(ConstSphereTable table, double T) {
@@ -233,9 +229,9 @@ double sumGapCubes(ConstSphereTable table, double T, GridWorkspace workspace) {
         if (grid.layout(workspace, table.rows, plan.lo, plan.hi, cellEdge)) {
 #ifdef SPHEREFILL_X86_SIMD
             if (activeSimdPath() != SimdPath::Plain)
-                return sumThroughGrid(table, T, grid, plan, &cellTermsAvx2);
+                return sumThroughGrid(table, T, grid, plan, &gridRowTermsAvx2);
 #endif
-            return sumThroughGrid(table, T, grid, plan, &cellTermsPlain);
+            return sumThroughGrid(table, T, grid, plan, &gridRowTermsPlain);
         }
     }
 #ifdef SPHEREFILL_X86_SIMD

@@ -3,6 +3,10 @@
 // The gap-cube sum on each instruction set; sumGapCubes picks one.
 // All give the same bits.
 
+#include <cmath>
+#include <cstdint>
+
+#include "cell_grid.h"
 #include "simd_path.h"
 #include "sphere_table.h"
 
@@ -12,14 +16,45 @@ double sumGapCubesAvx2(ConstSphereTable table, double T);
 double sumGapCubesAvx512(ConstSphereTable table, double T);
 #endif
 
-// The pairs of row i, at (x, y, z) with radius r, with the kSlots spheres of
-// one grid cell (stored as kSlots x, then y, z and radius; empty slots have
-// x = +inf and are never included): the mask of included lanes, and each
-// lane's term in terms[lane], computed exactly as the plain loop does.
-using CellTerms = unsigned (*)(const double* cell, double x, double y, double z, double r, double T,
-                               double* terms);
+// One row's search through the cell grid: the included pairs of row i with
+// the spheres in its boxes of cells (one per size class that holds spheres),
+// each with the loop's own term. A sphere whose squared distance from the
+// row is at least the box's `far` value is proven not to be included, and
+// is passed over without its square root and division.
+struct GridTerm {
+    std::int32_t j;
+    double value;
+};
+struct GridRow {
+    const CellGrid* grid;
+    int boxCount;
+    const CellGrid::Box* boxes;
+    const double* far;  // by box
+    double x, y, z, r, T;
+    const double *xs, *ys, *zs, *rs;  // the table, for the rows of overflow lists
+    GridTerm* terms;
+    int capacity;
+};
+// The number of terms put into row.terms, in no order; -1 when there are
+// more than row.capacity.
+using GridRowTerms = int (*)(const GridRow& row);
 
-unsigned cellTermsPlain(const double* cell, double x, double y, double z, double r, double T, double* terms);
+int gridRowTermsPlain(const GridRow& row);
 #ifdef SPHEREFILL_X86_SIMD
-unsigned cellTermsAvx2(const double* cell, double x, double y, double z, double r, double T, double* terms);
+int gridRowTermsAvx2(const GridRow& row);
 #endif
+
+// The sum's own term for the pair (i, j), and whether it is included.
+inline bool pairTerm(double xi, double yi, double zi, double ri, double xj, double yj, double zj, double rj,
+                     double T, double& term) {
+    const double dx = xi - xj;
+    const double dy = yi - yj;
+    const double dz = zi - zj;
+    const double dist = std::sqrt((dx * dx + dy * dy) + dz * dz);
+    const double gap = (dist - ri) - rj;
+    const double rel = gap / (rj + ri);
+    if (!(T > rel)) return false;
+    const double h = gap * 0.5;
+    term = (h * h) * h;
+    return true;
+}

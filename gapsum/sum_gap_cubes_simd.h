@@ -9,7 +9,9 @@
 
 #include <cstdint>
 
+#include "cell_grid.h"
 #include "simd_ops.h"
+#include "sum_gap_cubes_paths.h"
 #include "sphere_table.h"
 
 namespace {
@@ -63,6 +65,53 @@ SIMD_TARGET double sumGapCubesSimd(ConstSphereTable table, double T) {
         }
     }
     return S;
+}
+
+// The grid's cells hold kSlots spheres, one vector of Ops::width per column.
+template <class Ops>
+SIMD_TARGET int gridRowTermsSimd(const GridRow& q) {
+    using V = typename Ops::V;
+    static_assert(CellGrid::kSlots == Ops::width, "one cell is one vector per column");
+    constexpr int slots = CellGrid::kSlots;
+    const CellGrid& grid = *q.grid;
+    const V xi = Ops::set1(q.x), yi = Ops::set1(q.y), zi = Ops::set1(q.z), ri = Ops::set1(q.r);
+    const V threshold = Ops::set1(q.T), half = Ops::set1(0.5);
+    alignas(64) double terms[slots];
+    int found = 0;
+    for (int k = 0; k < q.boxCount; ++k) {
+        const V far = Ops::set1(q.far[k]);
+        CellGrid::BoxWalk walk(q.boxes[k], -1);
+        for (std::int64_t cell; walk.next(cell);) {
+            const double* d = grid.cellData(cell);
+            const V dx = Ops::sub(xi, Ops::load(d));
+            const V dy = Ops::sub(yi, Ops::load(d + slots));
+            const V dz = Ops::sub(zi, Ops::load(d + 2 * slots));
+            const V d2 = Ops::add(Ops::add(Ops::mul(dx, dx), Ops::mul(dy, dy)), Ops::mul(dz, dz));
+            if (Ops::less(d2, far)) {
+                const V rj = Ops::load(d + 3 * slots);
+                const V gap = Ops::sub(Ops::sub(Ops::sqrt(d2), ri), rj);
+                unsigned included = Ops::greater(threshold, Ops::div(gap, Ops::add(rj, ri)));
+                if (included) {
+                    const V h = Ops::mul(gap, half);
+                    Ops::store(terms, Ops::mul(Ops::mul(h, h), h));
+                    const std::int32_t* rows = grid.cellRows(cell);
+                    for (; included; included &= included - 1) {
+                        if (found == q.capacity) return -1;
+                        const int lane = __builtin_ctz(included);
+                        q.terms[found++] = {rows[lane], terms[lane]};
+                    }
+                }
+            }
+            for (std::int32_t e = grid.overflowHead(cell); e >= 0; e = grid.nextEntry(e)) {
+                const std::int32_t j = grid.entryRow(e);
+                double value;
+                if (!pairTerm(q.x, q.y, q.z, q.r, q.xs[j], q.ys[j], q.zs[j], q.rs[j], q.T, value)) continue;
+                if (found == q.capacity) return -1;
+                q.terms[found++] = {j, value};
+            }
+        }
+    }
+    return found;
 }
 
 }  // namespace
