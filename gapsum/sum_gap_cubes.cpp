@@ -9,11 +9,12 @@
 
 namespace {
 
-// Below this many spheres the all-pairs vector loop is as fast as the grid.
-constexpr std::int32_t kGridFromSphere = 2048;
-// Under the cost rule a grid pays only when the query box of the class with
-// most spheres spans a small part of the cube.
-constexpr double kCubeEdgesPerReach = 4.0;
+// The cost rule. Below this many spheres the all-pairs vector loop is as
+// fast as the grid (measured: they break even at about 1000 unit spheres at
+// volume fraction 0.3 and T = 1); from there on the grid wins as long as the
+// cells searched around a row cover a small share of the cube.
+constexpr std::int32_t kGridFromSphere = 1000;
+constexpr double kLargestSearchedShare = 0.1;
 // The included terms of one row that are put in order before they are added;
 // a row with more takes the plain loop over all earlier rows instead.
 constexpr int kTermsPerRow = 512;
@@ -47,7 +48,7 @@ SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
         plan.route = SumRoute::Zero;
         return plan;
     }
-    if (!(T < 0x1p400)) return plan;
+    if (!(T < 0x1p400) || (mode == SearchMode::Auto && count < kGridFromSphere)) return plan;
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
     for (int c = 0; c < 3; ++c) {
         const double* v = table.column(c);
@@ -67,13 +68,13 @@ SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
         plan.route = SumRoute::Grid;
         return plan;
     }
-    if (count < kGridFromSphere) return plan;
     int crowded = 0;
     for (int c = 1; c < CellGrid::kClasses; ++c)
         if (grid.members(c) > grid.members(crowded)) crowded = c;
     const double largest = grid.largestRadius(crowded);
     const double reach = searchReach((largest + largest) * plan.onePlusT, plan.magnitude);
-    if (hi - lo >= kCubeEdgesPerReach * reach) plan.route = SumRoute::Grid;
+    if (CellGrid::searchedShare(grid.members(crowded), hi - lo, reach) < kLargestSearchedShare)
+        plan.route = SumRoute::Grid;
     return plan;
 }
 

@@ -89,20 +89,33 @@ int CellGrid::classOf(double r) const {
     return 3;
 }
 
+// Cells per axis for `members` points: about kPointsPerCell points a cell,
+// but no cell smaller than `edge` (the class's own query reach), so that a
+// query meets few cells.
+std::int64_t cellsPerAxisFor(std::int32_t members, double span, double edge) {
+    const std::int64_t target = members / kPointsPerCell > 1 ? members / kPointsPerCell : 1;
+    std::int64_t n = static_cast<std::int64_t>(std::cbrt(double(target)));
+    while ((n + 1) * (n + 1) * (n + 1) <= target) ++n;
+    while (n > 1 && n * n * n > target) --n;
+    if (edge > 0 && span / edge < double(n)) n = static_cast<std::int64_t>(span / edge);
+    if (!(span > 0) || !(span < std::numeric_limits<double>::infinity()) || n < 1) n = 1;
+    return n;
+}
+
+double CellGrid::searchedShare(std::int32_t members, double span, double reach) {
+    const std::int64_t n = cellsPerAxisFor(members, span, reach);
+    if (n < 3) return 1.0;
+    const double side = std::min(1.0, (2 * reach + span / double(n)) / span);
+    return side * side * side;
+}
+
 bool CellGrid::placeGrids(std::int32_t count, double lo, double hi, const double* edges) {
     const double span = hi - lo;
     std::int64_t total = 0;
     for (int c = 0; c < kClasses; ++c) {
         Class& g = classes_[c];
         if (g.members == 0) continue;
-        // About kPointsPerCell points per cell, but cells no smaller than the
-        // class's own query reach, so that a query meets few cells.
-        const std::int64_t target = g.members / kPointsPerCell > 1 ? g.members / kPointsPerCell : 1;
-        std::int64_t n = static_cast<std::int64_t>(std::cbrt(double(target)));
-        while ((n + 1) * (n + 1) * (n + 1) <= target) ++n;
-        while (n > 1 && n * n * n > target) --n;
-        if (edges[c] > 0 && span / edges[c] < double(n)) n = static_cast<std::int64_t>(span / edges[c]);
-        if (!(span > 0) || !(span < std::numeric_limits<double>::infinity()) || n < 1) n = 1;
+        const std::int64_t n = cellsPerAxisFor(g.members, span, edges[c]);
         g.n = static_cast<std::int32_t>(n);
         g.lo = lo;
         g.inv = n > 1 ? double(n) / span : 0.0;

@@ -69,6 +69,12 @@ public:
     // infinitely far from it and every test the routines make passes it.
     static constexpr int kCellDoubles = 4 * kSlots;
 
+    // The share of the cube [lo, lo + span]^3 that the cells searched around
+    // a point cover, for `members` points of one class and a query reach:
+    // the cost rule's measure of what a grid saves over all pairs. 1 when
+    // the grid would search everything.
+    static double searchedShare(std::int32_t members, double span, double reach);
+
     // Workspace bytes for `count` points, whatever their radii and places: at
     // most about 58 bytes per point.
     static std::size_t workspaceBytes(std::int32_t count);

@@ -107,4 +107,28 @@ TEST_F(GapsumGateway, TheColumnCountIsNamedInTheMessage) {
     EXPECT_EQ(error.message, "P must have at least 4 columns (x, y, z, radius); it has 3.");
 }
 
+// The grid's memory comes from the host and goes back to it: freed on a
+// normal end; when the host has none, a clear error, with the inputs
+// unchanged and nothing but the result created.
+TEST_F(GapsumGateway, TheSearchGridsMemoryComesFromTheHostAndGoesBack) {
+    forceSearchMode(SearchMode::Grid);
+    for (bool fail : {true, false}) {
+        SCOPED_TRACE(fail ? "allocation fails" : "allocation works");
+        standin::failAllocations(fail);
+        const mxArray* P = makeDoubles("P", {2, 4}, kPair);
+        const Snapshot before(P);
+        const std::size_t arrays = standin::arrayCount();
+        std::vector<mxArray*> plhs(1);
+        standin::HostError error = standin::call(1, plhs, {P, makeDoubles("T", {1, 1}, {1})});
+        EXPECT_EQ(error.id, fail ? "gapsum:outOfMemory" : "");
+        EXPECT_EQ(standin::liveAllocations(), 0u);
+        EXPECT_TRUE(Snapshot(P) == before);
+        EXPECT_EQ(standin::arrayCount(), arrays + 1 + 2 + 1);  // T, two copies, the result
+        if (!fail) {
+            EXPECT_EQ(plhs[0]->data[0], 0.125);
+        }
+    }
+    forceSearchMode(SearchMode::Auto);
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "cell_grid.h"
 #include "gateway_test_support.h"
 
 namespace {
@@ -155,6 +156,31 @@ TEST_F(SpherefillGateway, AFillThatCannotFinishRaisesAnErrorAndKeepsThePartialTa
         ASSERT_NE(plhs[0], nullptr);
         EXPECT_EQ(plhs[0]->data[3 * M], c.diameters[0] * 0.5);  // sphere 1 was placed
     }
+}
+
+// The grid's memory comes from the host and goes back to it: freed on a
+// normal end; when the host has none, a clear error before any draw, with
+// the inputs unchanged and nothing but the result created.
+TEST_F(SpherefillGateway, TheSearchGridsMemoryComesFromTheHostAndGoesBack) {
+    forceSearchMode(SearchMode::Grid);
+    for (bool fail : {true, false}) {
+        SCOPED_TRACE(fail ? "allocation fails" : "allocation works");
+        standin::failAllocations(fail);
+        const mxArray* D = makeDoubles("D", {3, 1}, {1, 1, 1});
+        const Snapshot before(D);
+        const std::size_t arrays = standin::arrayCount();
+        std::vector<mxArray*> plhs(1);
+        standin::HostError error =
+            standin::call(1, plhs, {D, makeDoubles("L", {1, 1}, {10}), makeDoubles("s", {1, 1}, {0})});
+        EXPECT_EQ(error.id, fail ? "spherefill:outOfMemory" : "");
+        EXPECT_EQ(standin::liveAllocations(), 0u);
+        EXPECT_TRUE(Snapshot(D) == before);
+        EXPECT_EQ(standin::arrayCount(), arrays + 2 + 3 + 1);  // L, s, three copies, the result
+        if (fail) {
+            EXPECT_EQ(plhs[0]->data[0], 0.0) << "no draw before the refusal";
+        }
+    }
+    forceSearchMode(SearchMode::Auto);
 }
 
 }  // namespace
