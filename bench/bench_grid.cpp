@@ -181,6 +181,12 @@ void registerAll() {
         addSum("fill/phi=0.30/N=8000", 8000, T, SearchMode::Auto);
         addSum("fill/phi=0.30/N=8000", 8000, T, SearchMode::AllPairs);
     }
+    // Attempts per sphere against the volume fraction.
+    for (double phi : {0.1, 0.2, 0.34, 0.36}) {
+        char name[64];
+        std::snprintf(name, sizeof name, "fill/phi=%.2f/N=10000", phi);
+        addFill(name, 10000, phi, false, SearchMode::Auto);
+    }
     addFill("fill/phi=0.34/N=100000", 100000, 0.34, false, SearchMode::Auto);
     addFill("fill/1:10/phi=0.30/N=100000", 100000, 0.30, true, SearchMode::Auto);
 }

@@ -30,8 +30,10 @@ struct SumPlan {
 };
 
 // Radii for which every step of the pair proof below stays in the normal
-// range: zero, or within [2^-400, 2^400].
-bool gridRadius(double r) { return r == 0 || (r >= 0x1p-400 && r <= 0x1p400); }
+// range: +0.0, or within [2^-400, 2^400]. Not -0.0: two of them add up to
+// -0.0, and a positive gap divided by it is -inf, which every T above -inf
+// includes.
+bool gridRadius(double r) { return (r == 0 && !std::signbit(r)) || (r >= 0x1p-400 && r <= 0x1p400); }
 
 SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
     SumPlan plan;
@@ -40,10 +42,10 @@ SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
     if (mode == SearchMode::AllPairs || count <= 1) return plan;
     const double* rs = table.column(3);
     bool noNegativeRadius = true;
-    for (std::int32_t i = 0; i < count; ++i) noNegativeRadius &= !(rs[i] < 0);
-    // A NaN threshold includes no pair. With no negative radius, rel is never
-    // below -1 (or it is NaN), so T <= -1 includes none either: the loop's sum
-    // stays +0.0.
+    for (std::int32_t i = 0; i < count; ++i) noNegativeRadius &= !std::signbit(rs[i]);
+    // A NaN threshold includes no pair. With no negative radius (nor -0.0,
+    // see gridRadius), rel is never below -1 (or it is NaN), so T <= -1
+    // includes none either: the loop's sum stays +0.0.
     if (std::isnan(T) || (T <= -1 && noNegativeRadius)) {
         plan.route = SumRoute::Zero;
         return plan;
@@ -90,7 +92,7 @@ SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
 // with sigma = fl(r_j + r_i) <= B(1 + u):
 // gap / sigma >= (dist(1 - u) - B)(1 - u) / (B(1 + u)) >= T+(1 + u),
 // so rel = fl(gap / sigma) >= T+ >= T and T > rel is false. (sigma = 0
-// means both radii are 0; then rel is +inf or NaN and never included.)
+// means both radii are +0.0; then rel is +inf or NaN and never included.)
 double rowReach(const CellGrid& grid, int c, double r, const SumPlan& plan) {
     return searchReach((r + grid.largestRadius(c)) * plan.onePlusT, plan.magnitude);
 }

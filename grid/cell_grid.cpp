@@ -15,9 +15,6 @@ namespace {
 int chosenMode = -1;
 
 constexpr std::size_t kAlign = 64;  // a cache line
-// Bytes per cell: its coordinates, its row numbers and its overflow head.
-constexpr std::size_t kCellBytes =
-    CellGrid::kCellDoubles * sizeof(double) + CellGrid::kSlots * sizeof(std::int32_t) + sizeof(std::int32_t);
 // Points per cell aimed at: few enough that most cells keep every point
 // inline, many enough that the cells stay within the memory bound.
 constexpr std::int32_t kPointsPerCell = 3;

@@ -177,6 +177,7 @@ TEST(CellGrid, SumsOfOddTablesAreThoseOfTheAllPairsLoop) {
         {"tiny radii", generate(400, [&](int) { return RefSphere{uniform(), uniform(), uniform(), 1e-300}; })},
         {"huge radii", generate(400, [&](int) { return RefSphere{1e200 * uniform(), 0, 0, 1e150}; })},
         {"zero radii", generate(400, [&](int k) { return RefSphere{double(k % 5), 0, 0, k % 2 ? 0.0 : 0.5}; })},
+        {"-0.0 radii", generate(400, [&](int k) { return RefSphere{double(k % 7), 0, 0, k % 3 ? -0.0 : 1.0}; })},
         {"a negative radius", generate(400, [&](int k) { return RefSphere{10 * uniform(), 10 * uniform(), 0, k == 9 ? -1.0 : 1.0}; })},
         {"a lattice on the cell faces", lattice},
     };

@@ -1,5 +1,6 @@
 // fillSpheres on arbitrary diameters, edges, clearances and draws, on every
-// path this CPU runs: the same table, status and draws on every path, the
+// path this CPU runs, with and without the cell grid: the same table, status
+// and draws every way, the
 // reference's packing whenever the fill completes, and a sound stop otherwise.
 
 #include <vector>
@@ -23,7 +24,9 @@ Run fill(const std::vector<double>& diameters, double L, double s, const std::ui
     Run run;
     const std::int32_t count = static_cast<std::int32_t>(diameters.size());
     run.table.assign(4 * diameters.size(), 0.0);
-    run.status = fillSpheres(diameters.data(), L, s, source, SphereTable{run.table.data(), count});
+    std::vector<unsigned char> memory(fillSpheresWorkspaceBytes(diameters.data(), L, s, count));
+    run.status = fillSpheres(diameters.data(), L, s, source, SphereTable{run.table.data(), count},
+                             GridWorkspace{memory.data(), memory.size()});
     run.draws = stream.taken;
     return run;
 }
@@ -39,16 +42,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (double& d : diameters) d = bytes.value();
 
     forceSimdPath(SimdPath::Plain);
+    forceSearchMode(SearchMode::AllPairs);
     const Run plain = fill(diameters, L, s, bytes.rest(), bytes.left());
-    for (SimdPath path : {SimdPath::Avx2, SimdPath::Avx512}) {
-        if (!forceSimdPath(path)) continue;
+    // Every other path, then every path through the grid, forced at any size.
+    for (int run = 1; run < 6; ++run) {
+        forceSearchMode(run < 3 ? SearchMode::AllPairs : SearchMode::Grid);
+        if (!forceSimdPath(run % 3 == 0 ? SimdPath::Plain : run % 3 == 1 ? SimdPath::Avx2 : SimdPath::Avx512))
+            continue;
         const Run other = fill(diameters, L, s, bytes.rest(), bytes.left());
         FUZZ_CHECK(other.draws == plain.draws);
         FUZZ_CHECK(other.status.outcome == plain.status.outcome);
         FUZZ_CHECK(other.status.placed == plain.status.placed);
         FUZZ_CHECK(other.status.attempts == plain.status.attempts);
+        FUZZ_CHECK(other.status.blocker == plain.status.blocker);
         for (std::size_t k = 0; k < plain.table.size(); ++k) FUZZ_CHECK(bitsOf(other.table[k]) == bitsOf(plain.table[k]));
     }
+    forceSearchMode(SearchMode::Auto);
 
     // The reference places the same spheres with the same draws: all of them
     // when the fill completed, else those before the stop.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cell_grid.h"
 #include "fuzz_support.h"
 #include "standin_host.h"
 
@@ -79,7 +80,11 @@ struct Outcome {
 
 inline Outcome run(FuzzBytes& bytes, const char* prefix) {
     Outcome out;
-    const int nlhs = bytes.byte() % 3;
+    // The first byte also chooses the search: the cost rule, or the grid
+    // forced at any size.
+    const std::uint8_t first = bytes.byte();
+    const int nlhs = first % 3;
+    forceSearchMode((first / 3) % 2 ? SearchMode::Grid : SearchMode::Auto);
     const int nrhs = bytes.byte() % 6;
     for (int k = 0; k < nrhs; ++k) out.inputs.push_back(makeInput(bytes, k));
     std::vector<Copy> before;
@@ -89,6 +94,7 @@ inline Outcome run(FuzzBytes& bytes, const char* prefix) {
     out.outputs.resize(1);
     out.error = standin::call(nlhs, out.outputs, out.inputs);
     out.created = standin::arrayCount() - arrays;
+    FUZZ_CHECK(standin::liveAllocations() == 0);
 
     for (std::size_t k = 0; k < out.inputs.size(); ++k) FUZZ_CHECK(unchanged(out.inputs[k], before[k]));
     if (!out.error.id.empty()) FUZZ_CHECK(out.error.id.rfind(prefix, 0) == 0 && !out.error.message.empty());
