@@ -18,6 +18,9 @@ constexpr std::size_t kAlign = 64;  // a cache line
 // Points per cell aimed at: few enough that most cells keep every point
 // inline, many enough that the cells stay within the memory bound.
 constexpr std::int32_t kPointsPerCell = 3;
+// A class of few points gets up to this many cells all the same: a few kB,
+// and its cells then hold about one point each.
+constexpr std::int32_t kSmallClassCells = 64;
 
 std::size_t roundUp(std::size_t n) { return (n + kAlign - 1) / kAlign * kAlign; }
 
@@ -37,7 +40,7 @@ void adviseHugePages(void* data, std::size_t bytes) {
 }
 
 std::int64_t cellBudget(std::int32_t count) {
-    return std::int64_t(count) / kPointsPerCell + CellGrid::kClasses;
+    return std::int64_t(count) / kPointsPerCell + std::int64_t(CellGrid::kClasses) * kSmallClassCells;
 }
 
 }  // namespace
@@ -86,11 +89,13 @@ int CellGrid::classOf(double r) const {
     return 3;
 }
 
-// Cells per axis for `members` points: about kPointsPerCell points a cell,
+// Cells per axis for `members` points: about kPointsPerCell points a cell
+// (or one, for a class of few points),
 // but no cell smaller than `edge` (the class's own query reach), so that a
 // query meets few cells.
 std::int64_t cellsPerAxisFor(std::int32_t members, double span, double edge) {
-    const std::int64_t target = members / kPointsPerCell > 1 ? members / kPointsPerCell : 1;
+    const std::int64_t target =
+        std::max<std::int64_t>({members / kPointsPerCell, std::min(members, kSmallClassCells), 1});
     std::int64_t n = static_cast<std::int64_t>(std::cbrt(double(target)));
     while ((n + 1) * (n + 1) * (n + 1) <= target) ++n;
     while (n > 1 && n * n * n > target) --n;

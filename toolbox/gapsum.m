@@ -15,7 +15,8 @@ function S = gapsum(P, T)
 %     S = gapsum(P, 0.1);
 %
 %   Errors: gapsum:notEnoughInputs, :tooManyOutputs, :notRealDouble,
-%   :emptyInput, :tooFewColumns, :tooLarge.
+%   :emptyInput, :tooFewColumns, :tooLarge; gapsum:outOfMemory when the host
+%   has no memory for the search grid (at most 58 bytes per sphere).
 %
 %   See also SPHEREFILL.
 

@@ -24,7 +24,8 @@ function P = spherefill(D, L, s)
 %   Errors: spherefill:tooFull (a sphere found no place in 10000000 attempts),
 %   spherefill:nonFiniteEdge, spherefill:nonFiniteSize, and input errors
 %   spherefill:notEnoughInputs, :tooManyOutputs, :notRealDouble, :emptyInput,
-%   :noColumns, :tooLarge.
+%   :noColumns, :tooLarge; spherefill:outOfMemory when the host has no memory
+%   for the search grid (at most 58 bytes per sphere).
 %
 %   See also GAPSUM.
 

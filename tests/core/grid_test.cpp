@@ -195,4 +195,11 @@ TEST(CellGrid, SumsOfOddTablesAreThoseOfTheAllPairsLoop) {
     }
 }
 
+// The grid's memory grows with the number of spheres only, and stays within
+// the bound the README gives (58 bytes a sphere, and a few kB a call).
+TEST(CellGrid, WorkspaceStaysWithinItsBound) {
+    for (std::int32_t count : {1, 1000, 100000, 1000000, 2147483647})
+        EXPECT_LE(CellGrid::workspaceBytes(count), 58.0 * count + 40000) << count;
+}
+
 }  // namespace
