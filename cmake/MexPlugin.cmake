@@ -17,8 +17,9 @@ set(MEX_OUTPUT_DIR ${PROJECT_BINARY_DIR}/toolbox CACHE INTERNAL "Folder of the b
 
 function(add_mex_plugin name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
-  add_library(${name}_mex MODULE ${ARG_SOURCES})
-  target_include_directories(${name}_mex PRIVATE ${OCTAVE_INCLUDE_DIR})
+  # Octave's Ctrl-C for the entry points.
+  add_library(${name}_mex MODULE ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/host/interrupt_octave.cpp)
+  target_include_directories(${name}_mex PRIVATE ${OCTAVE_INCLUDE_DIR} ${PROJECT_SOURCE_DIR}/host)
   target_link_libraries(${name}_mex PRIVATE ${ARG_LINK})
   set_target_properties(${name}_mex PROPERTIES
     OUTPUT_NAME ${name} PREFIX "" SUFFIX ".mex"

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "host_interrupt.h"
 #include "mex.h"
 #include "sum_gap_cubes.h"
 
@@ -73,6 +74,8 @@ extern "C" PLUGIN_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, c
                               static_cast<unsigned long long>(workspace.bytes), count);
     }
 
-    result[0] = sumGapCubes(spheres, T, workspace);
+    const SumResult sum = sumGapCubesChecked(spheres, T, workspace, hostInterruptCheck());
     if (workspace.data) mxFree(workspace.data);
+    if (sum.interrupted) endInterruptedCall("gapsum:interrupted", "interrupted.");
+    result[0] = sum.sum;
 }

@@ -110,7 +110,8 @@ double farSquared(const CellGrid& grid, int c, double r, const SumPlan& plan) {
 // Rows in ascending order, each against the earlier rows already in the
 // grid; a row's included terms are put in ascending j and then added, so the
 // sum takes the loop's terms in the loop's order.
-double sumThroughGrid(ConstSphereTable table, double T, CellGrid& grid, const SumPlan& plan, GridRowTerms rowTerms) {
+double sumThroughGrid(ConstSphereTable table, double T, CellGrid& grid, const SumPlan& plan, GridRowTerms rowTerms,
+                      InterruptPoll& poll) {
     // How many rows ahead the cells of a row are asked for.
     constexpr std::int32_t kAhead = 4;
     const std::int32_t count = table.rows;
@@ -133,6 +134,7 @@ double sumThroughGrid(ConstSphereTable table, double T, CellGrid& grid, const Su
     for (std::int32_t i = 0; i < kAhead && i < count; ++i) boxesOf(i, boxes[i]);
     double S = 0.0;
     for (std::int32_t i = 0; i < count; ++i) {
+        if (poll.stop(kGridRowPairs)) break;
         row.boxes = boxes[i % kAhead];
         for (int k = 0; k < classCount; ++k) far[k] = farSquared(grid, classes[k], rs[i], plan);
         row.x = xs[i], row.y = ys[i], row.z = zs[i], row.r = rs[i];
@@ -166,7 +168,7 @@ double sumThroughGrid(ConstSphereTable table, double T, CellGrid& grid, const Su
 }  // namespace
 
 // The plain loop: the definition the vector paths must match bit for bit.
-double sumGapCubesPlain(ConstSphereTable table, double T) {
+double sumGapCubesPlain(ConstSphereTable table, double T, InterruptPoll* poll) {
     double S = 0.0;
     const std::int32_t count = table.rows;
     if (count <= 1) return S;
@@ -176,6 +178,7 @@ double sumGapCubesPlain(ConstSphereTable table, double T) {
     const double* zs = table.column(2);
     const double* rs = table.column(3);
     for (std::int32_t i = 1; i < count; ++i) {
+        if (poll && poll->stop(i)) break;
         for (std::int32_t j = 0; j < i; ++j) {
             const double dx = xs[i] - xs[j];
             const double dy = ys[i] - ys[j];
@@ -223,29 +226,35 @@ std::size_t sumGapCubesWorkspaceBytes(ConstSphereTable table, double T) {
     return planSum(table, T, grid).route == SumRoute::Grid ? CellGrid::workspaceBytes(table.rows) : 0;
 }
 
-double sumGapCubes(ConstSphereTable table, double T, GridWorkspace workspace) {
+SumResult sumGapCubesChecked(ConstSphereTable table, double T, GridWorkspace workspace, InterruptCheck check) {
+    InterruptPoll poll(check, kInterruptPairs);
+    const auto result = [&poll](double S) { return SumResult{S, poll.stopped()}; };
     CellGrid grid;
     const SumPlan plan = planSum(table, T, grid);
-    if (plan.route == SumRoute::Zero) return 0.0;
+    if (plan.route == SumRoute::Zero) return result(0.0);
     if (plan.route == SumRoute::Grid) {
         const auto cellEdge = [&](int c) { return rowReach(grid, c, grid.largestRadius(c), plan); };
         if (grid.layout(workspace, table.rows, plan.lo, plan.hi, cellEdge)) {
 #ifdef SPHEREFILL_X86_SIMD
             if (activeSimdPath() != SimdPath::Plain)
-                return sumThroughGrid(table, T, grid, plan, &gridRowTermsAvx2);
+                return result(sumThroughGrid(table, T, grid, plan, &gridRowTermsAvx2, poll));
 #endif
-            return sumThroughGrid(table, T, grid, plan, &gridRowTermsPlain);
+            return result(sumThroughGrid(table, T, grid, plan, &gridRowTermsPlain, poll));
         }
     }
 #ifdef SPHEREFILL_X86_SIMD
     switch (activeSimdPath()) {
     case SimdPath::Avx512:
-        return sumGapCubesAvx512(table, T);
+        return result(sumGapCubesAvx512(table, T, &poll));
     case SimdPath::Avx2:
-        return sumGapCubesAvx2(table, T);
+        return result(sumGapCubesAvx2(table, T, &poll));
     case SimdPath::Plain:
         break;
     }
 #endif
-    return sumGapCubesPlain(table, T);
+    return result(sumGapCubesPlain(table, T, &poll));
+}
+
+double sumGapCubes(ConstSphereTable table, double T, GridWorkspace workspace) {
+    return sumGapCubesChecked(table, T, workspace, InterruptCheck{}).sum;
 }

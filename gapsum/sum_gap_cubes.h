@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "cell_grid.h"
+#include "interrupt_check.h"
 #include "sphere_table.h"
 
 // Visits every unordered pair of rows (i, j), j < i, of the table and adds the
@@ -17,6 +18,18 @@
 // be included are visited, through a cell grid, where that pays; the sum is
 // exactly that of the loop over all pairs.
 double sumGapCubes(ConstSphereTable table, double T, GridWorkspace workspace = {});
+
+// The same sum, asking the check about every kInterruptPairs pairs (or rows
+// in the grid, each counted as kGridRowPairs); when it says stop, the call
+// ends with `interrupted` set and the sum so far.
+struct SumResult {
+    double sum;
+    bool interrupted;
+};
+SumResult sumGapCubesChecked(ConstSphereTable table, double T, GridWorkspace workspace, InterruptCheck check);
+
+constexpr std::int64_t kInterruptPairs = std::int64_t(1) << 24;
+constexpr std::int64_t kGridRowPairs = 1024;
 
 // The workspace the grid needs for this call, or 0 when this call would not
 // use one (the cost rule, or values for which the grid's proof does not hold).

@@ -5,8 +5,8 @@
 #define SIMD_TARGET SIMD_AVX2
 #include "sum_gap_cubes_simd.h"
 
-double sumGapCubesAvx2(ConstSphereTable table, double T) {
-    return sumGapCubesSimd<Avx2Ops>(table, T);
+double sumGapCubesAvx2(ConstSphereTable table, double T, InterruptPoll* poll) {
+    return sumGapCubesSimd<Avx2Ops>(table, T, poll);
 }
 #endif
 

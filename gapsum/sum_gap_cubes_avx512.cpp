@@ -5,7 +5,7 @@
 #define SIMD_TARGET SIMD_AVX512
 #include "sum_gap_cubes_simd.h"
 
-double sumGapCubesAvx512(ConstSphereTable table, double T) {
-    return sumGapCubesSimd<Avx512Ops>(table, T);
+double sumGapCubesAvx512(ConstSphereTable table, double T, InterruptPoll* poll) {
+    return sumGapCubesSimd<Avx512Ops>(table, T, poll);
 }
 #endif

@@ -7,13 +7,16 @@
 #include <cstdint>
 
 #include "cell_grid.h"
+#include "interrupt_check.h"
 #include "simd_path.h"
 #include "sphere_table.h"
 
-double sumGapCubesPlain(ConstSphereTable table, double T);
+// A poll, when given, is told the pairs of each row and ends the sum early
+// once it says stop.
+double sumGapCubesPlain(ConstSphereTable table, double T, InterruptPoll* poll = nullptr);
 #ifdef SPHEREFILL_X86_SIMD
-double sumGapCubesAvx2(ConstSphereTable table, double T);
-double sumGapCubesAvx512(ConstSphereTable table, double T);
+double sumGapCubesAvx2(ConstSphereTable table, double T, InterruptPoll* poll = nullptr);
+double sumGapCubesAvx512(ConstSphereTable table, double T, InterruptPoll* poll = nullptr);
 #endif
 
 // One row's search through the cell grid: the included pairs of row i with

@@ -17,7 +17,7 @@
 namespace {
 
 template <class Ops>
-SIMD_TARGET double sumGapCubesSimd(ConstSphereTable table, double T) {
+SIMD_TARGET double sumGapCubesSimd(ConstSphereTable table, double T, InterruptPoll* poll) {
     using V = typename Ops::V;
     constexpr int width = Ops::width;
 
@@ -34,6 +34,7 @@ SIMD_TARGET double sumGapCubesSimd(ConstSphereTable table, double T) {
     alignas(64) double terms[width];
 
     for (std::int32_t i = 1; i < count; ++i) {
+        if (poll && poll->stop(i)) break;
         const V xi = Ops::set1(xs[i]);
         const V yi = Ops::set1(ys[i]);
         const V zi = Ops::set1(zs[i]);

@@ -204,7 +204,7 @@ std::size_t fillSpheresWorkspaceBytes(const double* diameters, double L, double 
 }
 
 FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource& random,
-                       SphereTable table, GridWorkspace workspace) {
+                       SphereTable table, GridWorkspace workspace, InterruptCheck check) {
     FillStatus status{0, 0, FillOutcome::Complete, -1};
     const std::int32_t count = table.rows;
     if (count <= 0) return status;
@@ -223,6 +223,7 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
     const auto cellEdge = [&grid, s](int c) { return largestLimit(grid.largestRadius(c), s); };
     if (gridFrom < count && !grid.layout(workspace, count, lowest, highest, cellEdge)) gridFrom = count;
     GridFill gridFill(grid, gridTestFor(path), xs, ys, zs, rs, L, s, random);
+    InterruptPoll poll(check, kInterruptInterval);
 
     for (std::int32_t i = 0; i < count; ++i) {
         const double r = diameters[i] * 0.5;
@@ -231,6 +232,12 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
             for (std::int32_t j = 0; j < i; ++j) grid.insert(j, xs[j], ys[j], zs[j], rs[j]);
         if (inGrid) gridFill.setRadius(r);
         for (std::int64_t attempt = 1;; ++attempt) {
+            // Between attempts: the table holds what a stop would leave.
+            if (poll.stop(inGrid ? kGridAttemptTests : i + 1)) {
+                status.outcome = FillOutcome::Interrupted;
+                status.attempts = attempt - 1;
+                return status;
+            }
             double x, y, z;
             bool rejected;
             if (inGrid) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "cell_grid.h"
+#include "interrupt_check.h"
 #include "random_source.h"
 #include "sphere_table.h"
 
@@ -14,6 +15,7 @@ enum class FillOutcome {
     AttemptCap,      // one sphere used kMaxAttemptsPerSphere attempts without success
     LimitNotFinite,  // the limit against an earlier sphere is NaN or +inf: nothing can pass
     EdgeNotFinite,   // a distance came out NaN, which happens exactly when L is NaN or infinite
+    Interrupted,     // the caller's check said stop
 };
 
 struct FillStatus {
@@ -49,8 +51,18 @@ constexpr std::int64_t kMaxAttemptsPerSphere = SPHEREFILL_MAX_ATTEMPTS;
 // With a workspace of fillSpheresWorkspaceBytes bytes, the earlier spheres
 // near each candidate are found through a cell grid where that pays; the
 // table, the draws and the status are exactly those of the all-pairs test.
+//
+// The check is asked between attempts, about every kInterruptInterval tests;
+// when it says stop, the call ends as Interrupted, with the table as it
+// stands (as on any other stop). The draws taken so far stay taken.
 FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource& random,
-                       SphereTable table, GridWorkspace workspace = {});
+                       SphereTable table, GridWorkspace workspace = {}, InterruptCheck check = {});
+
+// Tests of a candidate against an earlier sphere between two questions to
+// the check: a few milliseconds of work. An attempt in the grid counts as
+// kGridAttemptTests.
+constexpr std::int64_t kInterruptInterval = std::int64_t(1) << 22;
+constexpr std::int64_t kGridAttemptTests = 64;
 
 // The workspace the grid needs for this call, or 0 when this call would not
 // use one (the cost rule, or values for which the grid's proof does not hold).

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "fill_spheres.h"
+#include "host_interrupt.h"
 #include "mex.h"
 #include "rand15.h"
 
@@ -79,6 +80,11 @@ void reportStop(const FillStatus& status, std::int32_t count) {
                           "edge L is NaN or Inf, so no distance between centres is defined.",
                           sphere, count, attempts, plural);
         break;
+    case FillOutcome::Interrupted:
+        endInterruptedCall("spherefill:interrupted",
+                           "interrupted; the random sequence has advanced by the draws made before the "
+                           "interrupt (clear spherefill starts it afresh).");
+        break;
     case FillOutcome::Complete:
         break;
     }
@@ -147,8 +153,10 @@ extern "C" PLUGIN_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, c
                               static_cast<unsigned long long>(workspace.bytes), count);
     }
 
-    const FillStatus status = fillSpheres(diameters, L, s, pluginRandom, SphereTable{table, count}, workspace);
+    const FillStatus status =
+        fillSpheres(diameters, L, s, pluginRandom, SphereTable{table, count}, workspace, hostInterruptCheck());
     if (workspace.data) mxFree(workspace.data);
-    // A stop leaves the partly filled table in plhs[0] and reports why.
+    // A stop, or Ctrl-C, leaves the partly filled table in plhs[0] and
+    // reports why.
     reportStop(status, count);
 }

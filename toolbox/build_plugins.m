@@ -27,7 +27,8 @@ function build_plugins(outdir)
     'gapsum',     'gapsum',     {'gapsum_mex.cpp', 'sum_gap_cubes.cpp', ...
                                  'sum_gap_cubes_avx2.cpp', 'sum_gap_cubes_avx512.cpp'}
   };
-  includes = {['-I' fullfile(root, 'common')], ['-I' fullfile(root, 'cpu')], ['-I' fullfile(root, 'grid')]};
+  includes = {['-I' fullfile(root, 'common')], ['-I' fullfile(root, 'cpu')], ['-I' fullfile(root, 'grid')], ...
+              ['-I' fullfile(root, 'host')]};
   shared = {fullfile(root, 'cpu', 'simd_path.cpp'), fullfile(root, 'grid', 'cell_grid.cpp')};
 
   isOctave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
@@ -36,10 +37,12 @@ function build_plugins(outdir)
     srcdir = fullfile(root, plugins{k, 2});
     sources = [cellfun(@(f) fullfile(srcdir, f), plugins{k, 3}, 'UniformOutput', false), shared];
     args = [includes, {['-I' srcdir]}, sources];
+    % Each host's Ctrl-C: Octave's signal flag, MATLAB's libut.
     if isOctave
-      build_in_octave(name, outdir, args);
+      octinclude = ['-I' strtrim(mkoctfile('-p', 'OCTINCLUDEDIR'))];
+      build_in_octave(name, outdir, [args, {octinclude, fullfile(root, 'host', 'interrupt_octave.cpp')}]);
     else
-      build_in_matlab(name, outdir, args);
+      build_in_matlab(name, outdir, [args, {fullfile(root, 'host', 'interrupt_matlab.cpp'), '-lut'}]);
     end
     fprintf('built %s\n', fullfile(outdir, name));
   end

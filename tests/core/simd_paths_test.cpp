@@ -23,7 +23,7 @@ const double kInf = std::numeric_limits<double>::infinity();
 struct Path {
     SimdPath path;
     ConflictTest conflict;
-    double (*sum)(ConstSphereTable, double);
+    double (*sum)(ConstSphereTable, double, InterruptPoll*);
 };
 
 std::vector<Path> vectorPaths() {
@@ -123,7 +123,7 @@ TEST(SimdPaths, TheSumAgreesWithThePlainLoopOnRandomAndEdgeTables) {
             for (int k = 0; k < count; ++k) data[3 * count + k] *= 0.5;  // radii, overlapping often
             const ConstSphereTable table{data.data(), count};
             for (double T : {-1.0, -0.2, 0.0, 0.1, 1.0, kInf, kNaN}) {
-                EXPECT_TRUE(sameResult(p.sum(table, T), sumGapCubesPlain(table, T)))
+                EXPECT_TRUE(sameResult(p.sum(table, T, nullptr), sumGapCubesPlain(table, T)))
                     << "trial " << trial << " T " << T;
             }
         }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 
 #include "gateway_test_support.h"
@@ -129,6 +130,31 @@ TEST_F(GapsumGateway, TheSearchGridsMemoryComesFromTheHostAndGoesBack) {
         }
     }
     forceSearchMode(SearchMode::Auto);
+}
+
+// Ctrl-C: the call ends with its error, creates nothing but the result and
+// frees the grid; the next call gives the sum exactly.
+TEST_F(GapsumGateway, AnInterruptEndsTheCallAndTheNextCallIsExact) {
+    const mwSize count = 20000;
+    std::vector<double> values(4 * count, 0.5);
+    for (mwSize i = 0; i < 3 * count; ++i) values[i] = std::fmod(i * 0.618033988749895, 1.0) * 40;
+    const mxArray* P = makeDoubles("P", {count, 4}, values);
+    const mxArray* T = makeDoubles("T", {1, 1}, {std::numeric_limits<double>::infinity()});
+    for (long polls : {2, -1}) {
+        SCOPED_TRACE(polls);
+        standin::interruptAfterPolls(polls);
+        const std::size_t arrays = standin::arrayCount();
+        std::vector<mxArray*> plhs(1);
+        standin::HostError error = standin::call(1, plhs, {P, T});
+        EXPECT_EQ(error.id, polls > 0 ? "gapsum:interrupted" : "");
+        EXPECT_GE(standin::interruptPolls(), polls > 0 ? polls : 3);
+        EXPECT_EQ(standin::arrayCount(), arrays + 3);  // two copies and the result
+        EXPECT_EQ(standin::liveAllocations(), 0u);
+        if (polls < 0) {
+            EXPECT_EQ(bitsOf(plhs[0]->data[0]),
+                      bitsOf(sumGapCubes(ConstSphereTable{values.data(), static_cast<std::int32_t>(count)}, INFINITY)));
+        }
+    }
 }
 
 }  // namespace

@@ -183,4 +183,27 @@ TEST_F(SpherefillGateway, TheSearchGridsMemoryComesFromTheHostAndGoesBack) {
     forceSearchMode(SearchMode::Auto);
 }
 
+// Ctrl-C: the call ends with its error, keeps the partial table, creates
+// nothing else and frees the grid; the next call runs to its end.
+TEST_F(SpherefillGateway, AnInterruptEndsTheCallAndTheNextCallRuns) {
+    const mwSize count = 20000;
+    const mxArray* D = makeDoubles("D", {count, 1}, std::vector<double>(count, 1.0));
+    const mxArray* L = makeDoubles("L", {1, 1}, {std::cbrt(count * 0.5235987755982988 / 0.3)});
+    const mxArray* s = makeDoubles("s", {1, 1}, {0});
+    for (long polls : {2, -1}) {
+        SCOPED_TRACE(polls);
+        standin::interruptAfterPolls(polls);
+        const std::size_t arrays = standin::arrayCount();
+        std::vector<mxArray*> plhs(1);
+        standin::HostError error = standin::call(1, plhs, {D, L, s});
+        EXPECT_EQ(error.id, polls > 0 ? "spherefill:interrupted" : "");
+        EXPECT_GE(standin::interruptPolls(), polls > 0 ? polls : 3);
+        EXPECT_EQ(standin::arrayCount(), arrays + 4);  // three copies and the result
+        EXPECT_EQ(standin::liveAllocations(), 0u);
+        ASSERT_NE(plhs[0], nullptr);
+        EXPECT_EQ(plhs[0]->data[3 * count], 0.5);  // sphere 1 was placed
+        EXPECT_EQ(plhs[0]->data[4 * count - 1], polls > 0 ? 0.0 : 0.5);
+    }
+}
+
 }  // namespace

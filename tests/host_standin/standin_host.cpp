@@ -65,6 +65,7 @@ void reset() {
     for (void* p : allocations) std::free(p);
     allocations.clear();
     allocationsFail = false;
+    interruptAfterPolls(-1);
     arrays.clear();
     calls.clear();
     created = 0;

@@ -45,6 +45,11 @@ std::size_t liveAllocations();
 // While set, mxMalloc fails as a host out of memory does: it returns null.
 void failAllocations(bool fail);
 
+// Ctrl-C: from now on the plug-ins' check says stop at its `polls`-th
+// question (-1: never); and how many questions it was asked since.
+void interruptAfterPolls(long polls);
+long interruptPolls();
+
 // Forgets every array and the log.
 void reset();
 
