@@ -117,7 +117,10 @@ bool CellGrid::placeGrids(std::int32_t count, double lo, double hi, const double
     for (int c = 0; c < kClasses; ++c) {
         Class& g = classes_[c];
         if (g.members == 0) continue;
-        const std::int64_t n = cellsPerAxisFor(g.members, span, edges[c]);
+        std::int64_t n = cellsPerAxisFor(g.members, span, edges[c]);
+        // A span so small that n / span overflows: one cell (an infinite
+        // scale would turn a zero offset into NaN).
+        if (!(double(n) / span < std::numeric_limits<double>::infinity())) n = 1;
         g.n = static_cast<std::int32_t>(n);
         g.lo = lo;
         g.inv = n > 1 ? double(n) / span : 0.0;

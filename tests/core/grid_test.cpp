@@ -90,6 +90,7 @@ std::vector<FillCase> fillCases() {
     cases.push_back({"negative L", sizes({{1500, 1.0}}), -30.0, 0.0});
     cases.push_back({"huge sparse cube", sizes({{600, 1.0}}), 1e6, 0.0});
     cases.push_back({"tiny cube", sizes({{40, 0.1}}), 1.0, 0.0});
+    cases.push_back({"a subnormal cube", sizes({{30, 0.0}}), 5e-324, -1.0});
     cases.push_back({"NaN edge", sizes({{5, 1.0}}), kNaN, 0.0});
     cases.push_back({"infinite clearance", sizes({{5, 1.0}}), 10.0, kInf});
     cases.push_back({"infinite diameter", sizes({{3, 1.0}, {1, kInf}, {3, 1.0}}), 10.0, 0.0});
