@@ -17,6 +17,8 @@ function S = gapsum(P, T)
 %   Errors: gapsum:notEnoughInputs, :tooManyOutputs, :notRealDouble,
 %   :emptyInput, :tooFewColumns, :tooLarge; gapsum:outOfMemory when the host
 %   has no memory for the search grid (at most 58 bytes per sphere).
+%   Ctrl-C stops a call within milliseconds (in MATLAB with the error
+%   gapsum:interrupted).
 %
 %   See also SPHEREFILL.
 

@@ -27,6 +27,10 @@ function P = spherefill(D, L, s)
 %   :noColumns, :tooLarge; spherefill:outOfMemory when the host has no memory
 %   for the search grid (at most 58 bytes per sphere).
 %
+%   Ctrl-C stops a call within milliseconds (in MATLAB with the error
+%   spherefill:interrupted). The random sequence has then advanced by the
+%   draws made before the interrupt; `clear spherefill` starts it afresh.
+%
 %   See also GAPSUM.
 
   % Reached only when the compiled plug-in is missing from the path.
