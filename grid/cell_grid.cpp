@@ -213,7 +213,10 @@ void CellGrid::prefetch(const Box& b) const {
     for (std::int32_t kz = b.lo[2]; kz <= b.hi[2]; ++kz) {
         for (std::int32_t ky = b.lo[1]; ky <= b.hi[1]; ++ky) {
             const double* row = cellData(b.first + (kz * b.n + ky) * b.n);
-            for (std::int32_t kx = b.lo[0]; kx <= b.hi[0]; ++kx) __builtin_prefetch(row + kx * kCellDoubles);
+            for (std::int32_t kx = b.lo[0]; kx <= b.hi[0]; ++kx) {
+                __builtin_prefetch(row + kx * kCellDoubles);
+                __builtin_prefetch(row + kx * kCellDoubles + kCellDoubles / 2);
+            }
         }
     }
 #else
