@@ -56,7 +56,7 @@ SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
         const double* v = table.column(c);
         for (std::int32_t i = 0; i < count; ++i) {
             if (!std::isfinite(v[i])) return plan;
-            lo = std::fmin(lo, v[i]), hi = std::fmax(hi, v[i]);
+            lo = std::min(lo, v[i]), hi = std::max(hi, v[i]);
         }
     }
     for (std::int32_t i = 0; i < count; ++i)

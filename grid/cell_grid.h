@@ -191,12 +191,13 @@ private:
 
 template <class RadiusOf>
 void CellGrid::classify(std::int32_t count, RadiusOf radiusOf) {
-    for (std::int32_t i = 0; i < count; ++i) largest_ = std::fmax(largest_, radiusOf(i));
+    // The radii are finite: plain comparisons do.
+    for (std::int32_t i = 0; i < count; ++i) largest_ = std::max(largest_, radiusOf(i));
     for (std::int32_t i = 0; i < count; ++i) {
         const double r = radiusOf(i);
         Class& g = classes_[classOf(r)];
         ++g.members;
-        g.largest = std::fmax(g.largest, r);
+        g.largest = std::max(g.largest, r);
     }
 }
 
