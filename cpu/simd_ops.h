@@ -26,6 +26,8 @@ struct Avx2Ops {
 
     SIMD_AVX2 static V set1(double v) { return _mm256_set1_pd(v); }
     SIMD_AVX2 static V load(const double* p) { return _mm256_loadu_pd(p); }
+    // Four floats, each converted exactly to a double.
+    SIMD_AVX2 static V loadFloats(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
     // Lanes 0..n-1 from p, the rest zero, reading nothing past p[n-1].
     SIMD_AVX2 static V loadFirst(const double* p, int n) {
         const __m256i lanes = _mm256_set_epi64x(3, 2, 1, 0);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <type_traits>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -75,10 +76,11 @@ double searchReach(double bound, double magnitude) {
     return P * (1 + 0x1p-30) + magnitude * 0x1p-30;
 }
 
-std::size_t CellGrid::workspaceBytes(std::int32_t count) {
+std::size_t CellGrid::workspaceBytes(std::int32_t count, Format format) {
     if (count < 0) count = 0;
     const std::size_t cells = static_cast<std::size_t>(cellBudget(count));
-    return kAlign + roundUp(cells * kCellDoubles * sizeof(double)) + roundUp(cells * kSlots * sizeof(std::int32_t)) +
+    const std::size_t value = format == Format::Exact ? sizeof(double) : sizeof(float);
+    return kAlign + roundUp(cells * kCellDoubles * value) + roundUp(cells * kSlots * sizeof(std::int32_t)) +
            roundUp(cells * sizeof(std::int32_t)) + 2 * roundUp(std::size_t(count) * sizeof(std::int32_t));
 }
 
@@ -141,7 +143,12 @@ bool CellGrid::placeGrids(std::int32_t count, double lo, double hi, const double
         at += roundUp(bytes);
         return p;
     };
-    cells_ = reinterpret_cast<double*>(take(cells * kCellDoubles * sizeof(double)));
+    cells_ = nullptr;
+    compact_ = nullptr;
+    if (format_ == Format::Exact)
+        cells_ = reinterpret_cast<double*>(take(cells * kCellDoubles * sizeof(double)));
+    else
+        compact_ = reinterpret_cast<float*>(take(cells * kCellDoubles * sizeof(float)));
     cellRows_ = reinterpret_cast<std::int32_t*>(take(cells * kSlots * sizeof(std::int32_t)));
     overflow_ = reinterpret_cast<std::int32_t*>(take(cells * sizeof(std::int32_t)));
     nextRow_ = reinterpret_cast<std::int32_t*>(take(std::size_t(count) * sizeof(std::int32_t)));
@@ -151,9 +158,15 @@ bool CellGrid::placeGrids(std::int32_t count, double lo, double hi, const double
 
     const double infinity = std::numeric_limits<double>::infinity();
     for (std::size_t k = 0; k < cells; ++k) {
-        double* cell = cells_ + k * kCellDoubles;
-        for (int slot = 0; slot < kSlots; ++slot) cell[slot] = infinity;
-        for (int slot = kSlots; slot < kCellDoubles; ++slot) cell[slot] = 0.0;
+        if (cells_) {
+            double* cell = cells_ + k * kCellDoubles;
+            for (int slot = 0; slot < kSlots; ++slot) cell[slot] = infinity;
+            for (int slot = kSlots; slot < kCellDoubles; ++slot) cell[slot] = 0.0;
+        } else {
+            float* cell = compact_ + k * kCellDoubles;
+            for (int slot = 0; slot < kSlots; ++slot) cell[slot] = std::numeric_limits<float>::infinity();
+            for (int slot = kSlots; slot < kCellDoubles; ++slot) cell[slot] = 0.0f;
+        }
         overflow_[k] = -1;
     }
     entries_ = 0;
@@ -180,17 +193,21 @@ std::int64_t CellGrid::cellOf(int c, double x, double y, double z) const {
 
 void CellGrid::insert(std::int32_t row, double x, double y, double z, double r) {
     const std::int64_t cell = cellOf(classOf(r), x, y, z);
-    double* slots = cells_ + cell * kCellDoubles;
-    for (int k = 0; k < kSlots; ++k) {
-        if (slots[k] == std::numeric_limits<double>::infinity()) {
-            slots[k] = x;
-            slots[kSlots + k] = y;
-            slots[2 * kSlots + k] = z;
-            slots[3 * kSlots + k] = r;
-            cellRows_[cell * kSlots + k] = row;
-            return;
+    const auto place = [&](auto* slots) {
+        using Value = std::remove_pointer_t<decltype(slots)>;
+        for (int k = 0; k < kSlots; ++k) {
+            if (slots[k] == std::numeric_limits<Value>::infinity()) {
+                slots[k] = static_cast<Value>(x);
+                slots[kSlots + k] = static_cast<Value>(y);
+                slots[2 * kSlots + k] = static_cast<Value>(z);
+                slots[3 * kSlots + k] = static_cast<Value>(r);
+                cellRows_[cell * kSlots + k] = row;
+                return true;
+            }
         }
-    }
+        return false;
+    };
+    if (cells_ ? place(cells_ + cell * kCellDoubles) : place(compact_ + cell * kCellDoubles)) return;
     entryRow_[entries_] = row;
     nextRow_[entries_] = overflow_[cell];
     overflow_[cell] = entries_++;
@@ -199,24 +216,26 @@ void CellGrid::insert(std::int32_t row, double x, double y, double z, double r) 
 std::int64_t CellGrid::prefetchCell(int c, double x, double y, double z) const {
     const std::int64_t cell = cellOf(c, x, y, z);
 #if defined(__GNUC__)
-    __builtin_prefetch(cellData(cell));
-    __builtin_prefetch(cellData(cell) + kCellDoubles / 2);
+    __builtin_prefetch(cellAddress(cell));
+    if (cells_) __builtin_prefetch(cellAddress(cell) + 64);
     __builtin_prefetch(overflow_ + cell);
 #endif
     return cell;
 }
 
+const char* CellGrid::cellAddress(std::int64_t cell) const {
+    return cells_ ? reinterpret_cast<const char*>(cells_ + cell * kCellDoubles)
+                  : reinterpret_cast<const char*>(compact_ + cell * kCellDoubles);
+}
+
 void CellGrid::prefetch(const Box& b) const {
 #if defined(__GNUC__)
-    // A row of the box is one stretch of memory. Cells are aligned to two
-    // cache lines, which the memory fetches in pairs: one request a cell.
+    // A row of the box is one stretch of memory: every cache line of it.
     for (std::int32_t kz = b.lo[2]; kz <= b.hi[2]; ++kz) {
         for (std::int32_t ky = b.lo[1]; ky <= b.hi[1]; ++ky) {
-            const double* row = cellData(b.first + (kz * b.n + ky) * b.n);
-            for (std::int32_t kx = b.lo[0]; kx <= b.hi[0]; ++kx) {
-                __builtin_prefetch(row + kx * kCellDoubles);
-                __builtin_prefetch(row + kx * kCellDoubles + kCellDoubles / 2);
-            }
+            const std::int64_t line = b.first + (kz * b.n + ky) * b.n;
+            for (const char* at = cellAddress(line + b.lo[0]); at < cellAddress(line + b.hi[0] + 1); at += 64)
+                __builtin_prefetch(at);
         }
     }
 #else

@@ -69,6 +69,12 @@ public:
     // infinitely far from it and every test the routines make passes it.
     static constexpr int kCellDoubles = 4 * kSlots;
 
+    // How a cell holds its points: their exact coordinates (kCellDoubles
+    // doubles, two cache lines), or compact, the same values rounded to
+    // float (one cache line), for a first test with a margin; the exact
+    // values are then in the caller's table, behind the cell's row numbers.
+    enum class Format { Exact, Compact };
+
     // The share of the cube [lo, lo + span]^3 that the cells searched around
     // a point cover, for `members` points of one class and a query reach:
     // the cost rule's measure of what a grid saves over all pairs. 1 when
@@ -77,7 +83,7 @@ public:
 
     // Workspace bytes for `count` points, whatever their radii and places: at
     // most about 58 bytes per point.
-    static std::size_t workspaceBytes(std::int32_t count);
+    static std::size_t workspaceBytes(std::int32_t count, Format format = Format::Exact);
 
     // Step 1: sorts the radii of all points to come, radiusOf(0..count-1)
     // (finite), into classes.
@@ -88,7 +94,8 @@ public:
     // holds every point; `cellEdge(c)` is a wanted smallest cell edge for class
     // c (its own query reach). Returns false when the workspace is too small.
     template <class CellEdge>
-    bool layout(GridWorkspace workspace, std::int32_t count, double lo, double hi, CellEdge cellEdge);
+    bool layout(GridWorkspace workspace, std::int32_t count, double lo, double hi, CellEdge cellEdge,
+                Format format = Format::Exact);
 
     // The classes that hold points, and the largest radius of each.
     int classCount() const { return kClasses; }
@@ -150,11 +157,14 @@ public:
     // A cell's kCellDoubles coordinates and kSlots row numbers, and its
     // overflow list: entries from overflowHead, following nextEntry to -1.
     const double* cellData(std::int64_t cell) const { return cells_ + cell * kCellDoubles; }
+    const float* compactData(std::int64_t cell) const { return compact_ + cell * kCellDoubles; }
     const std::int32_t* cellRows(std::int64_t cell) const { return cellRows_ + cell * kSlots; }
     // A cell has an overflow list only when all its slots are taken.
     std::int32_t overflowHead(std::int64_t cell) const {
-        return cells_[cell * kCellDoubles + kSlots - 1] == std::numeric_limits<double>::infinity() ? -1
-                                                                                                  : overflow_[cell];
+        const bool full = format_ == Format::Exact
+                              ? cells_[cell * kCellDoubles + kSlots - 1] != std::numeric_limits<double>::infinity()
+                              : compact_[cell * kCellDoubles + kSlots - 1] != std::numeric_limits<float>::infinity();
+        return full ? overflow_[cell] : -1;
     }
     std::int32_t nextEntry(std::int32_t entry) const { return nextRow_[entry]; }
     std::int32_t entryRow(std::int32_t entry) const { return entryRow_[entry]; }
@@ -177,10 +187,13 @@ private:
         return static_cast<std::int32_t>(std::min(std::max(u, 0.0), g.last));
     }
     bool placeGrids(std::int32_t count, double lo, double hi, const double* edges);
+    const char* cellAddress(std::int64_t cell) const;
 
     double largest_ = -std::numeric_limits<double>::infinity();
     Class classes_[kClasses];
-    double* cells_ = nullptr;          // kCellDoubles per cell
+    Format format_ = Format::Exact;
+    double* cells_ = nullptr;          // kCellDoubles per cell, exact
+    float* compact_ = nullptr;         // kCellDoubles per cell, compact
     std::int32_t* cellRows_ = nullptr; // kSlots row numbers per cell
     std::int32_t* overflow_ = nullptr; // head of each cell's overflow list, -1 when none
     std::int32_t* nextRow_ = nullptr;  // overflow lists: next entry, by entry
@@ -202,8 +215,10 @@ void CellGrid::classify(std::int32_t count, RadiusOf radiusOf) {
 }
 
 template <class CellEdge>
-bool CellGrid::layout(GridWorkspace workspace, std::int32_t count, double lo, double hi, CellEdge cellEdge) {
+bool CellGrid::layout(GridWorkspace workspace, std::int32_t count, double lo, double hi, CellEdge cellEdge,
+                      Format format) {
     workspace_ = workspace;
+    format_ = format;
     double edges[kClasses];
     for (int c = 0; c < kClasses; ++c) edges[c] = classes_[c].members > 0 ? cellEdge(c) : 0.0;
     return placeGrids(count, lo, hi, edges);

@@ -42,17 +42,27 @@ GridTest gridTestFor(SimdPath path) {
 // monotone, so every pair's (r + r_j) + s is at most this.
 double largestLimit(double largestRadius, double s) { return (largestRadius + largestRadius) + s; }
 
+// Values up to which the grid's compact cells hold every value as a float,
+// with a margin far below the distances.
+constexpr double kCompactRange = 0x1p100;
+
 // The sphere from which the grid is used, or count when it is not used at
-// all. Classifies the radii into `grid` on the way.
-std::int32_t gridStart(const double* diameters, double L, double s, std::int32_t count, CellGrid& grid) {
+// all. Classifies the radii into `grid` on the way, and bounds |radius|.
+std::int32_t gridStart(const double* diameters, double L, double s, std::int32_t count, CellGrid& grid,
+                       double& radiusBound) {
     const SearchMode mode = activeSearchMode();
     if (mode == SearchMode::AllPairs || count < 2) return count;
     // The grid leaves a sphere out only where its distance is proven to exceed
-    // its limit: that needs finite coordinates and finite limits. Otherwise the
-    // all-pairs test runs, with its stops.
-    if (!std::isfinite(L) || !std::isfinite(s)) return count;
-    for (std::int32_t i = 0; i < count; ++i)
-        if (!std::isfinite(diameters[i] * 0.5)) return count;
+    // its limit: that needs finite coordinates and finite limits, here all
+    // within the compact range. Otherwise the all-pairs test runs, with its
+    // stops.
+    if (!(std::fabs(L) < kCompactRange) || !(std::fabs(s) < kCompactRange)) return count;
+    radiusBound = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const double r = std::fabs(diameters[i] * 0.5);
+        if (!(r < kCompactRange)) return count;
+        radiusBound = std::max(radiusBound, r);
+    }
     grid.classify(count, [diameters](std::int32_t i) { return diameters[i] * 0.5; });
     double largest = -std::numeric_limits<double>::infinity();
     int crowded = 0;
@@ -85,9 +95,9 @@ public:
     static constexpr int kDepth = 4;  // attempts drawn ahead at most
 
     GridFill(CellGrid& grid, GridTest test, const double* xs, const double* ys, const double* zs, const double* rs,
-             double L, double s, RandomSource& random)
-        : grid_(grid), test_(test), query_{&grid, 0, classes_, reach_, nullptr, xs, ys, zs, rs}, L_(L), s_(s),
-          random_(random) {
+             double L, double s, double radiusBound, RandomSource& random)
+        : grid_(grid), test_(test), query_{&grid, 0, classes_, reach_, nullptr, 0.0, xs, ys, zs, rs}, L_(L), s_(s),
+          radiusBound_(radiusBound), random_(random) {
         for (int c = 0; c < CellGrid::kClasses; ++c)
             if (grid.members(c) > 0) classes_[classCount_++] = c;
         query_.classCount = classCount_;
@@ -99,6 +109,7 @@ public:
     void setRadius(double r) {
         for (int k = 0; k < classCount_; ++k)
             reach_[k] = searchReach((r + grid_.largestRadius(classes_[k])) + s_, std::fabs(L_));
+        query_.margin = 0x1p-20 * (((std::fabs(L_) + std::fabs(r)) + radiusBound_) + std::fabs(s_)) + 0x1p-100;
     }
 
     // The next attempt of sphere i, its `attempt`-th, drawn now or before.
@@ -137,7 +148,7 @@ private:
     CellGrid& grid_;
     GridTest test_;
     GridCandidate query_;
-    double L_, s_;
+    double L_, s_, radiusBound_;
     RandomSource& random_;
     int classes_[CellGrid::kClasses] = {};
     int classCount_ = 0;
@@ -182,25 +193,41 @@ std::int32_t firstConflictPlain(const double* xs, const double* ys, const double
     return -1;
 }
 
+// The compact cells one sphere at a time, with the margin of GridCandidate.
 bool gridConflictPlain(const GridCandidate& q, double x, double y, double z, double r, double s) {
-    const auto cell = [&](const double* d, const std::int32_t*) {
-        constexpr int slots = CellGrid::kSlots;
-        for (int k = 0; k < slots; ++k)
-            if (!(distance(x, y, z, d[k], d[slots + k], d[2 * slots + k]) > (r + d[3 * slots + k]) + s)) return true;
+    constexpr int slots = CellGrid::kSlots;
+    const CellGrid& grid = *q.grid;
+    const auto row = [&](std::int32_t j) { return rowConflict(q, j, x, y, z, r, s); };
+    const auto cell = [&](std::int64_t c) {
+        const float* d = grid.compactData(c);
+        const std::int32_t* rows = grid.cellRows(c);
+        for (int k = 0; k < slots && d[k] != std::numeric_limits<float>::infinity(); ++k) {
+            const double dx = x - double(d[k]), dy = y - double(d[slots + k]), dz = z - double(d[2 * slots + k]);
+            const double d2 = (dx * dx + dy * dy) + dz * dz;
+            const double limit = (r + double(d[3 * slots + k])) + s;
+            const double hi = limit + q.margin, lo = limit - q.margin;
+            if (lo > 0 && d2 < (lo * lo) * (1 - 0x1p-40)) return true;
+            if (!(hi < 0 || d2 > (hi * hi) * (1 + 0x1p-40)) && row(rows[k])) return true;
+        }
+        for (std::int32_t e = grid.overflowHead(c); e >= 0; e = grid.nextEntry(e))
+            if (row(grid.entryRow(e))) return true;
         return false;
     };
-    const auto row = [&](std::int32_t j) { return rowConflict(q, j, x, y, z, r, s); };
-    const CellGrid& grid = *q.grid;
     for (int k = 0; k < q.classCount; ++k) {
         const CellGrid::Box b = grid.box(q.classes[k], x, y, z, q.reach[k]);
-        if (grid.visit(b, cell, row)) return true;
+        CellGrid::BoxWalk walk(b, -1);
+        for (std::int64_t c; walk.next(c);)
+            if (cell(c)) return true;
     }
     return false;
 }
 
 std::size_t fillSpheresWorkspaceBytes(const double* diameters, double L, double s, std::int32_t count) {
     CellGrid grid;
-    return gridStart(diameters, L, s, count, grid) < count ? CellGrid::workspaceBytes(count) : 0;
+    double radiusBound;
+    return gridStart(diameters, L, s, count, grid, radiusBound) < count
+               ? CellGrid::workspaceBytes(count, CellGrid::Format::Compact)
+               : 0;
 }
 
 FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource& random,
@@ -217,12 +244,14 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
     const ConflictTest firstConflict = conflictTestFor(path);
 
     CellGrid grid;
-    std::int32_t gridFrom = gridStart(diameters, L, s, count, grid);
+    double radiusBound = 0;
+    std::int32_t gridFrom = gridStart(diameters, L, s, count, grid, radiusBound);
     const double lowest = L < 0 ? L : 0.0;
     const double highest = L < 0 ? 0.0 : L;
     const auto cellEdge = [&grid, s](int c) { return largestLimit(grid.largestRadius(c), s); };
-    if (gridFrom < count && !grid.layout(workspace, count, lowest, highest, cellEdge)) gridFrom = count;
-    GridFill gridFill(grid, gridTestFor(path), xs, ys, zs, rs, L, s, random);
+    if (gridFrom < count && !grid.layout(workspace, count, lowest, highest, cellEdge, CellGrid::Format::Compact))
+        gridFrom = count;
+    GridFill gridFill(grid, gridTestFor(path), xs, ys, zs, rs, L, s, radiusBound, random);
     InterruptPoll poll(check, kInterruptInterval);
 
     for (std::int32_t i = 0; i < count; ++i) {

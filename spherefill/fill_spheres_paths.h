@@ -30,13 +30,32 @@ std::int32_t firstConflictAvx512(const double* xs, const double* ys, const doubl
 // rejects it. Every sphere outside the boxes is proven to pass, so this is
 // the answer of the tests above. The candidate's own cell in each class is
 // looked at first: most rejections are found there.
+//
+// The cells are compact: each sphere's x, y, z and radius rounded to float.
+// A sphere is decided from them only where a margin proves the answer the
+// exact test would give; otherwise (near ties) the exact test runs on its
+// row of the table. With M = |L| bounding every coordinate, R bounding every
+// |radius| and u = 2^-53, the margin is E = 2^-20 (((M + |r|) + R) + |s|) +
+// 2^-100. Rounding to float moves a centre by at most sqrt(3) 2^-24 M (+2^-149
+// a coordinate) and a radius by 2^-24 R, so with limit' = (r + r_j') + s from
+// the rounded radius, the true centre distance D and the exact limit differ
+// from the float-based ones by far less than E/2; the double arithmetic of
+// d2 and of the loop's own distance adds relative errors below 2^-49, whose
+// absolute size (D <= 4M) is below 2^-45 M. So:
+//   d2 > (limit' + E)^2 (1 + 2^-40), with limit' + E > 0, or limit' + E < 0:
+//     D > exact limit + E/2, and the loop's distance exceeds the limit: pass;
+//   d2 < (limit' - E)^2 (1 - 2^-40), with limit' - E > 0:
+//     D < exact limit - E/2, and the loop's distance does not exceed it: reject.
+// The fill uses the grid only where M, R and |s| are below 2^100, so that
+// every value fits a float and E stays tiny beside the distances.
 struct GridCandidate {
     const CellGrid* grid;
     int classCount;
     const int* classes;
     const double* reach;       // the box's half-width, by listed class
     const std::int64_t* own;   // the candidate's cell, by listed class
-    const double *xs, *ys, *zs, *rs;  // the table, for the rows of overflow lists
+    double margin;             // E
+    const double *xs, *ys, *zs, *rs;  // the table: the exact values of every row
 };
 using GridTest = bool (*)(const GridCandidate& q, double x, double y, double z, double r, double s);
 

@@ -16,6 +16,7 @@
 // the square roots and compares exactly as the plain loop does, so the answer
 // is always the plain loop's.
 
+#include <cmath>
 #include <cstdint>
 
 #include "cell_grid.h"
@@ -79,16 +80,34 @@ SIMD_TARGET std::int32_t firstConflictSimd(const double* xs, const double* ys, c
     return -1;
 }
 
-// The grid's cells hold kSlots spheres, one vector of Ops::width per column.
+// The grid's compact cells hold kSlots spheres, one vector of Ops::width per
+// column once converted to doubles; see GridCandidate for the margin.
 template <class Ops>
 SIMD_TARGET bool gridConflictSimd(const GridCandidate& q, double x, double y, double z, double r, double s) {
+    using V = typename Ops::V;
     static_assert(CellGrid::kSlots == Ops::width, "one cell is one vector per column");
     constexpr int slots = CellGrid::kSlots;
-    const CandidateTest<Ops> test{Ops::set1(x), Ops::set1(y), Ops::set1(z), Ops::set1(r), Ops::set1(s)};
+    const V cx = Ops::set1(x), cy = Ops::set1(y), cz = Ops::set1(z), cr = Ops::set1(r), cs = Ops::set1(s);
+    const V margin = Ops::set1(q.margin), zero = Ops::set1(0.0), infinity = Ops::set1(INFINITY);
+    const V above = Ops::set1(1 + 0x1p-40), below = Ops::set1(1 - 0x1p-40);
     const CellGrid& grid = *q.grid;
     const auto cellConflicts = [&](std::int64_t cell) SIMD_TARGET {
-        const double* d = grid.cellData(cell);
-        if (test.conflicts(d, d + slots, d + 2 * slots, d + 3 * slots, 0, slots)) return true;
+        const float* d = grid.compactData(cell);
+        const V xj = Ops::loadFloats(d);
+        const V dx = Ops::sub(cx, xj);
+        const V dy = Ops::sub(cy, Ops::loadFloats(d + slots));
+        const V dz = Ops::sub(cz, Ops::loadFloats(d + 2 * slots));
+        const V d2 = Ops::add(Ops::add(Ops::mul(dx, dx), Ops::mul(dy, dy)), Ops::mul(dz, dz));
+        const V limit = Ops::add(Ops::add(cr, Ops::loadFloats(d + 3 * slots)), cs);
+        const V hi = Ops::add(limit, margin);
+        const V lo = Ops::sub(limit, margin);
+        const unsigned fails = Ops::greater(lo, zero) & Ops::less(d2, Ops::mul(Ops::mul(lo, lo), below));
+        if (fails) return true;
+        const unsigned passes = Ops::less(hi, zero) | Ops::greater(d2, Ops::mul(Ops::mul(hi, hi), above));
+        // Near ties in taken slots: the exact test on the table's row.
+        unsigned unsure = ~passes & Ops::less(xj, infinity) & firstLanes(slots);
+        for (const std::int32_t* rows = grid.cellRows(cell); unsure; unsure &= unsure - 1)
+            if (rowConflict(q, rows[__builtin_ctz(unsure)], x, y, z, r, s)) return true;
         for (std::int32_t e = grid.overflowHead(cell); e >= 0; e = grid.nextEntry(e))
             if (rowConflict(q, grid.entryRow(e), x, y, z, r, s)) return true;
         return false;
