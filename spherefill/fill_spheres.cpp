@@ -92,7 +92,7 @@ struct Attempt {
 // those of the plain loop.
 class GridFill {
 public:
-    static constexpr int kDepth = 4;  // attempts drawn ahead at most
+    static constexpr int kDepth = 8;  // attempts drawn ahead at most
 
     GridFill(CellGrid& grid, GridTest test, const double* xs, const double* ys, const double* zs, const double* rs,
              double L, double s, double radiusBound, RandomSource& random)
