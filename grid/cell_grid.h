@@ -64,7 +64,7 @@ class CellGrid {
 public:
     static constexpr int kClasses = 4;
     static constexpr int kSlots = 4;
-    // A cell: x, y, z and radius of kSlots points, each as kSlots doubles. An
+    // A cell: x, y, z and radius of kSlots points, kSlots values each. An
     // empty slot has x = +inf (and 0 elsewhere), so a finite query point is
     // infinitely far from it and every test the routines make passes it.
     static constexpr int kCellDoubles = 4 * kSlots;
@@ -97,12 +97,9 @@ public:
     bool layout(GridWorkspace workspace, std::int32_t count, double lo, double hi, CellEdge cellEdge,
                 Format format = Format::Exact);
 
-    // The classes that hold points, and the largest radius of each.
-    int classCount() const { return kClasses; }
+    // The points of class c (0 when the class is empty), and its largest radius.
     std::int32_t members(int c) const { return classes_[c].members; }
     double largestRadius(int c) const { return classes_[c].largest; }
-    // Cells per axis of class c's grid once laid out.
-    std::int32_t cellsPerAxis(int c) const { return classes_[c].n; }
     int classOf(double r) const;
 
     void insert(std::int32_t row, double x, double y, double z, double r);
@@ -154,7 +151,7 @@ public:
     template <class Block, class Row>
     bool visit(const Box& b, Block&& block, Row&& row) const;
 
-    // A cell's kCellDoubles coordinates and kSlots row numbers, and its
+    // A cell's kCellDoubles values (exact or compact) and kSlots row numbers, and its
     // overflow list: entries from overflowHead, following nextEntry to -1.
     const double* cellData(std::int64_t cell) const { return cells_ + cell * kCellDoubles; }
     const float* compactData(std::int64_t cell) const { return compact_ + cell * kCellDoubles; }
