@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "sum_gap_cubes_paths.h"
+#include "strict_arithmetic.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "fill_spheres_paths.h"
+#include "strict_arithmetic.h"
 
 namespace {
 

@@ -50,9 +50,13 @@ end
 
 function build_in_octave(name, outdir, args)
   % mkoctfile takes its compiler flags from the environment.
-  flags = ' -std=c++17 -ffp-contract=off -fno-fast-math -fvisibility=hidden';
+  flags = [' -std=c++17 ' strjoin(gcc_strict_flags(), ' ') ' -fvisibility=hidden'];
   if ~isempty(strfind(mkoctfile('-p', 'CXX'), 'g++'))
     flags = [flags ' -fno-gnu-unique'];  % lets `clear NAME` really unload it
+  end
+  % 32-bit x86 computes in x87 registers unless told to use SSE2.
+  if ~isempty(regexp(mkoctfile('-p', 'CANONICAL_HOST_TYPE'), '^i[3-6]86', 'once'))
+    flags = [flags ' -msse2 -mfpmath=sse'];
   end
   saved = getenv('CXXFLAGS');
   setenv('CXXFLAGS', [strtrim(mkoctfile('-p', 'CXXFLAGS')) flags]);
@@ -62,12 +66,24 @@ end
 
 function build_in_matlab(name, outdir, args)
   % -compatibleArrayDims: the 32-bit dimension interface the gateways are written for.
-  if ispc
+  % On Windows the compiler is Visual C++ (COMPFLAGS) or MinGW-w64 (CXXFLAGS).
+  compiler = mex.getCompilerConfigurations('C++', 'Selected');
+  if ispc && (isempty(compiler) || isempty(strfind(lower(compiler(1).ShortName), 'mingw')))
     flags = {'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise'};
   else
-    flags = {'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math -fvisibility=hidden'};
+    gcc = [{'-std=c++17'}, gcc_strict_flags()];
+    if any(strcmp(computer('arch'), {'glnx86', 'win32'}))
+      gcc = [gcc, {'-msse2', '-mfpmath=sse'}];  % not the x87 registers
+    end
+    flags = {['CXXFLAGS=$CXXFLAGS ' strjoin(gcc, ' ') ' -fvisibility=hidden']};
   end
   mex('-compatibleArrayDims', flags{:}, '-outdir', outdir, '-output', name, args{:});
+end
+
+function flags = gcc_strict_flags()
+  % GCC and Clang: round every operation by itself, with no fused
+  % multiply-add and no fast-math.
+  flags = {'-ffp-contract=off', '-fno-fast-math'};
 end
 
 function restore_env(variable, value)
