@@ -14,8 +14,11 @@ function P = spherefill(D, L, s)
 %        diameters); columns after the fourth are zero.
 %
 %   The random sequence starts afresh when the plug-in is loaded and goes on
-%   across calls; `clear spherefill` starts it again. Centres lie in the cube,
-%   spheres may reach past its faces by up to their radius.
+%   across calls; `clear spherefill` starts it again. On Windows the sequence
+%   is the C runtime's own rand: one sequence per thread, which starts afresh
+%   only in a new thread or process (not on `clear spherefill`) and which any
+%   other code calling rand in that thread advances too. Centres lie in the
+%   cube, spheres may reach past its faces by up to their radius.
 %
 %   Example:
 %     D = ones(500, 1);
@@ -29,7 +32,8 @@ function P = spherefill(D, L, s)
 %
 %   Ctrl-C stops a call within milliseconds (in MATLAB with the error
 %   spherefill:interrupted). The random sequence has then advanced by the
-%   draws made before the interrupt; `clear spherefill` starts it afresh.
+%   draws made before the interrupt; `clear spherefill` starts it afresh
+%   (but on Windows, see above).
 %
 %   See also GAPSUM.
 
