@@ -1,6 +1,7 @@
 // The cell grid against the all-pairs loops: for a table of packings and
 // thresholds, the fill's table, draws and status and every sum must be the
-// same bits with the grid forced as with all pairs forced.
+// same bits with the grid forced as with all pairs forced. The same table
+// also pins the bits across machines, through a recorded digest.
 
 #include <gtest/gtest.h>
 
@@ -61,7 +62,9 @@ std::vector<double> sizes(std::initializer_list<std::pair<int, double>> runs) {
 double edgeFor(const std::vector<double>& diameters, double phi) {
     double volume = 0;
     for (double d : diameters) volume += kPi / 6 * d * d * d;
-    return std::cbrt(volume / phi);
+    // On a grid of 2^-16, so that every machine has the same L: cbrt is not
+    // correctly rounded, and C runtimes differ in its last bit.
+    return std::ldexp(std::round(std::ldexp(std::cbrt(volume / phi), 16)), -16);
 }
 
 std::vector<FillCase> fillCases() {
@@ -194,6 +197,39 @@ TEST(CellGrid, SumsOfOddTablesAreThoseOfTheAllPairsLoop) {
             EXPECT_TRUE(sameResult(got, referenceSum(spheres, T))) << "T " << T;
         }
     }
+}
+
+// The same packings and sums, as the entry points run them (the cost rule
+// chooses the search), reduced to one digest of their bits. The recorded
+// digest comes from x86-64 Linux; every other machine, compiler and
+// instruction-set path must give it too. NaN counts as one value, since its
+// sign and payload are not promised.
+TEST(SameBitsEverywhere, FillsAndSumsGiveTheRecordedDigest) {
+    constexpr std::uint64_t kRecorded = 0x16e06b2596772728;
+    std::uint64_t digest = 14695981039346656037u;  // FNV-1a, 64 bits
+    auto add = [&digest](std::uint64_t word) {
+        for (int byte = 0; byte < 8; ++byte) digest = (digest ^ ((word >> (8 * byte)) & 0xff)) * 1099511628211u;
+    };
+    auto addValue = [&add](double v) { add(std::isnan(v) ? 0x7ff8000000000000u : bitsOf(v)); };
+    for (const FillCase& c : fillCases()) {
+        // The three long ones would cost a minute under an emulator.
+        if (c.name == "a cube too small stops at the cap" || c.name == "ties on a lattice" ||
+            c.name == "large clearance")
+            continue;
+        const Filled filled = fill(c, SearchMode::Auto);
+        for (double v : filled.table) addValue(v);
+        add(filled.draws);
+        add(static_cast<std::uint64_t>(filled.status.outcome));
+        add(static_cast<std::uint64_t>(filled.status.placed));
+        add(static_cast<std::uint64_t>(filled.status.attempts));
+        add(static_cast<std::uint64_t>(filled.status.blocker));
+        const ConstSphereTable table{filled.table.data(), static_cast<std::int32_t>(c.diameters.size())};
+        for (double T : {-1.0, 0.0, 0.1, 1.0}) {
+            std::vector<unsigned char> memory(sumGapCubesWorkspaceBytes(table, T));
+            addValue(sumGapCubes(table, T, GridWorkspace{memory.data(), memory.size()}));
+        }
+    }
+    EXPECT_EQ(digest, kRecorded) << std::hex << digest;
 }
 
 // The grid's memory grows with the number of spheres only, and stays within
