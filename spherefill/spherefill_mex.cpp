@@ -7,7 +7,7 @@
 #include "fill_spheres.h"
 #include "host_interrupt.h"
 #include "mex.h"
-#include "rand15.h"
+#include "pcg15.h"
 
 #if defined(_WIN32)
 #define PLUGIN_EXPORT __declspec(dllexport)
@@ -20,14 +20,14 @@ namespace {
 // One random source for as long as the plug-in stays loaded, never reseeded,
 // so consecutive calls continue one sequence. Where the C runtime's rand has
 // exactly the range 0..32767 each draw is one rand call (shared with any other
-// code in the process that uses rand); elsewhere the same classic generator
-// runs here, starting from the same state.
+// code in the process that uses rand); elsewhere the plug-in's own PCG
+// generator runs here, from its constant initial state.
 #if RAND_MAX == 32767
 std::int32_t drawRuntimeRand(void*) { return std::rand(); }
 RandomSource pluginRandom{&drawRuntimeRand, nullptr};
 #else
-Rand15 pluginGenerator;
-RandomSource pluginRandom{&Rand15::drawNext, &pluginGenerator};
+Pcg15 pluginGenerator;
+RandomSource pluginRandom{&Pcg15::drawNext, &pluginGenerator};
 #endif
 
 constexpr long long kMaxCount = 2147483647;  // counts are 32-bit signed

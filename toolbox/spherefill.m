@@ -14,11 +14,15 @@ function P = spherefill(D, L, s)
 %        diameters); columns after the fourth are zero.
 %
 %   The random sequence starts afresh when the plug-in is loaded and goes on
-%   across calls; `clear spherefill` starts it again. On Windows the sequence
-%   is the C runtime's own rand: one sequence per thread, which starts afresh
-%   only in a new thread or process (not on `clear spherefill`) and which any
-%   other code calling rand in that thread advances too. Centres lie in the
-%   cube, spheres may reach past its faces by up to their radius.
+%   across calls; `clear spherefill` starts it again. It is PCG32 (XSH-RR)
+%   from a constant state, 15 bits a draw, and repeats after 2^64 draws.
+%   On Windows the sequence is the C runtime's own rand, so packings differ
+%   from other platforms': it repeats after 2^32 draws and puts the three
+%   draws of an attempt on planes; it is one sequence per thread, which
+%   starts afresh only in a new thread or process (not on `clear
+%   spherefill`) and which any other code calling rand in that thread
+%   advances too. Centres lie on a lattice L/32767 apart on each axis, in the
+%   cube; spheres may reach past its faces by up to their radius.
 %
 %   Example:
 %     D = ones(500, 1);

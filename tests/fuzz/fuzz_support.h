@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 
+#include "pcg15.h"
 #include "random_source.h"
 #include "test_support.h"
 
@@ -58,15 +59,16 @@ private:
 };
 
 // A replayable sequence of 15-bit draws: first from the given bytes, two per
-// draw, then from a generator seeded by how many bytes there were.
+// draw, then from the plug-in's generator, its state moved on by how many bytes
+// there were.
 struct ByteDraws {
     const std::uint8_t* data;
     std::size_t size;
     std::size_t position = 0;
-    std::uint32_t state = 0;
+    Pcg15 generator;
     std::uint64_t taken = 0;
 
-    ByteDraws(const std::uint8_t* d, std::size_t n) : data(d), size(n), state(static_cast<std::uint32_t>(n) + 1) {}
+    ByteDraws(const std::uint8_t* d, std::size_t n) : data(d), size(n) { generator.state += n; }
 
     static std::int32_t drawNext(void* context) {
         ByteDraws* self = static_cast<ByteDraws*>(context);
@@ -76,8 +78,7 @@ struct ByteDraws {
             self->position += 2;
             return v & 0x7FFF;
         }
-        self->state = self->state * 214013u + 2531011u;
-        return static_cast<std::int32_t>((self->state >> 16) & 0x7FFF);
+        return Pcg15::drawNext(&self->generator);
     }
     RandomSource source() { return RandomSource{&ByteDraws::drawNext, this}; }
 };

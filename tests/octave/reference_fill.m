@@ -1,8 +1,9 @@
 function [P, state] = reference_fill(D, L, s, state)
   % Random sequential addition written plainly, one scalar operation at a
-  % time, drawing from the classic generator at STATE (1 when fresh).
+  % time, drawing from the plug-in's generator at STATE (its initial state
+  % when omitted).
   if nargin < 4
-    state = 1;
+    state = [];
   end
   M = size(D, 1);
   P = zeros(M, 4 * size(D, 2));
@@ -10,7 +11,7 @@ function [P, state] = reference_fill(D, L, s, state)
     r = D(i) * 0.5;
     accepted = false;
     while ~accepted
-      [abc, state] = classic_draws(3, state);
+      [abc, state] = pcg_draws(3, state);
       c = L * (abc / 32767);
       accepted = true;
       for j = 1:i-1

@@ -12,7 +12,7 @@
 %! spherefill(ones(5, 1), 50, 0);
 %! spherefill_stream(3, 3000);
 %! third = spherefill(D, 5, 0);
-%! [~, state] = classic_draws(6000);
+%! [~, state] = pcg_draws(6000, [], true);
 %! assert(typecast(third(:), 'uint64'), typecast(reshape(reference_fill(D, 5, 0, state), [], 1), 'uint64'));
 %! assert(~isequal(first, third));
 %! spherefill_stream(3, 3000);
@@ -33,12 +33,12 @@
 %! jobs = 6;
 %! out = parcellfun(2, @(k) packing_of_stretch(k, stretch, D, 5, 0), num2cell(1:jobs), ...
 %!                  'UniformOutput', false, 'VerboseLevel', 0);
-%! [~, state] = classic_draws(0);
+%! [~, state] = pcg_draws(0);
 %! for k = 1:jobs
 %!   assert(out{k}{2} != getpid());
 %!   P = reference_fill(D, 5, 0, state);
 %!   assert(typecast(out{k}{1}(:), 'uint64'), typecast(P(:), 'uint64'));
-%!   [~, state] = classic_draws(stretch, state);
+%!   [~, state] = pcg_draws(stretch, state, true);
 %! end
 %! pids = cellfun(@(o) o{2}, out);
 %! printf('%d packings from worker processes %s\n', jobs, mat2str(unique(pids)));

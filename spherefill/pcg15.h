@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+// PCG32 (XSH-RR) reduced to 15-bit draws: a 64-bit linear congruential state,
+// state = state * 6364136223846793005 + 0xda3e39cb94b95bdb (mod 2^64), and an
+// output that mixes the old state's high bits (xorshift, then a rotation by
+// its top five bits); a draw is the top 15 bits of that 32-bit output.
+// Its period is 2^64 draws, and consecutive triples of draws fill space
+// evenly, with none of the planes of a 32-bit congruential generator.
+// The state starts at a constant, so a freshly loaded plug-in always gives
+// the same packings; it is never seeded.
+struct Pcg15 {
+    static constexpr std::uint64_t kMultiplier = 6364136223846793005u;
+    static constexpr std::uint64_t kIncrement = 0xda3e39cb94b95bdbu;
+    static constexpr std::uint64_t kInitialState = 0x853c49e6748fea9bu;
+
+    std::uint64_t state = kInitialState;
+
+    static std::int32_t drawNext(void* context) {
+        Pcg15* self = static_cast<Pcg15*>(context);
+        const std::uint64_t old = self->state;
+        self->state = old * kMultiplier + kIncrement;
+        const std::uint32_t mixed = static_cast<std::uint32_t>(((old >> 18) ^ old) >> 27);
+        const unsigned rotation = static_cast<unsigned>(old >> 59);
+        const std::uint32_t out = (mixed >> rotation) | (mixed << ((32 - rotation) & 31));
+        return static_cast<std::int32_t>(out >> 17);
+    }
+};
