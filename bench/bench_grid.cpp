@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fill_spheres.h"
+#include "pcg15.h"
 #include "sum_gap_cubes.h"
 #include "test_support.h"
 
@@ -59,11 +60,34 @@ struct Fill {
     double seconds = 0;
 };
 
+// The generator of 1.x, the classic 32-bit congruential one, for comparison.
+struct ClassicDraws {
+    std::uint32_t state = 1;
+    static std::int32_t drawNext(void* context) {
+        auto* self = static_cast<ClassicDraws*>(context);
+        self->state = self->state * 214013u + 2531011u;
+        return static_cast<std::int32_t>((self->state >> 16) & 0x7FFF);
+    }
+};
+
+// Draws from the plug-in's generator (or the classic one), counting them.
+template <typename Generator>
+struct CountedDraws {
+    Generator generator;
+    std::uint64_t taken = 0;
+    static std::int32_t drawNext(void* context) {
+        auto* self = static_cast<CountedDraws*>(context);
+        ++self->taken;
+        return Generator::drawNext(&self->generator);
+    }
+};
+
+template <typename Generator = Pcg15>
 Fill runFill(const Packing& p, SearchMode mode) {
     forceSearchMode(mode);
     const std::int32_t count = static_cast<std::int32_t>(p.diameters.size());
-    SeededDraws draws(1);
-    RandomSource source = draws.source();
+    CountedDraws<Generator> draws;
+    RandomSource source{&CountedDraws<Generator>::drawNext, &draws};
     Fill f;
     f.table.assign(4 * p.diameters.size(), 0.0);
     const auto start = std::chrono::steady_clock::now();
@@ -142,6 +166,29 @@ void sumBench(benchmark::State& state, std::string fill, int count, double T, Se
     state.counters["sum"] = S;
 }
 
+// A fill with the classic generator: its time against the plug-in's.
+void classicFillBench(benchmark::State& state, int count) {
+    const Packing p = packing(count, 0.30, false);
+    Fill last;
+    for (auto _ : state) {
+        last = runFill<ClassicDraws>(p, SearchMode::Auto);
+        state.SetIterationTime(last.seconds);
+    }
+    state.counters["ns_per_attempt"] = 1e9 * last.seconds / (last.draws / 3.0);
+}
+
+// One draw through RandomSource, as the fill makes it.
+template <typename Generator>
+void drawBench(benchmark::State& state) {
+    Generator generator;
+    RandomSource source{&Generator::drawNext, &generator};
+    std::int32_t sum = 0;
+    for (auto _ : state)
+        for (int k = 0; k < 1000; ++k) sum += source.next();
+    benchmark::DoNotOptimize(sum);
+    state.SetItemsProcessed(state.iterations() * 1000);
+}
+
 void addFill(const std::string& name, int count, double phi, bool twoSizes, SearchMode mode) {
     const int reps = count <= 10000 ? 5 : 1;
     benchmark::RegisterBenchmark((name + "/" + modeName(mode)).c_str(), fillBench, name, count, phi, twoSizes, mode)
@@ -187,6 +234,13 @@ void registerAll() {
         std::snprintf(name, sizeof name, "fill/phi=%.2f/N=10000", phi);
         addFill(name, 10000, phi, false, SearchMode::Auto);
     }
+    // The generator: a draw, and whole fills with the classic one of 1.x.
+    benchmark::RegisterBenchmark("draws/pcg15", drawBench<Pcg15>);
+    benchmark::RegisterBenchmark("draws/classic", drawBench<ClassicDraws>);
+    for (int count : {10000, 100000})
+        benchmark::RegisterBenchmark(("fill/phi=0.30/N=" + std::to_string(count) + "/classic").c_str(),
+                                     classicFillBench, count)
+            ->UseManualTime()->Iterations(count <= 10000 ? 5 : 3)->Unit(benchmark::kMillisecond);
     addFill("fill/phi=0.34/N=100000", 100000, 0.34, false, SearchMode::Auto);
     addFill("fill/1:10/phi=0.30/N=100000", 100000, 0.30, true, SearchMode::Auto);
 }
