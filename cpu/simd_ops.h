@@ -45,6 +45,11 @@ struct Avx2Ops {
     SIMD_AVX2 static unsigned less(V a, V b) {
         return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(a, b, _CMP_LT_OQ)));
     }
+    // The lanes whose 32-bit integer p[lane] is below `bound`.
+    SIMD_AVX2 static unsigned lessIntegers(const std::int32_t* p, std::int32_t bound) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(v, _mm_set1_epi32(bound)))));
+    }
 };
 
 struct Avx512Ops {

@@ -20,7 +20,22 @@ constexpr double kLargestSearchedShare = 0.1;
 // a row with more takes the plain loop over all earlier rows instead.
 constexpr int kTermsPerRow = 512;
 
-enum class SumRoute { AllPairs, Zero, Grid };
+// From this many spheres the grid's route takes the rows sorted by cell.
+constexpr std::int32_t kSortedFromSphere = 1000;
+// The sorted route's memory: all told, at most this many bytes a sphere and
+// kSortedFixedBytes a call. It works with any workspace that leaves at least
+// kSortedLeastScratch bytes beside the sorted copy for the terms it keeps.
+constexpr std::size_t kSortedBytesPerSphere = 64;
+constexpr std::size_t kSortedFixedBytes = 32768;
+constexpr std::size_t kSortedLeastScratch = 8192;
+static_assert(kSortedLeastScratch >= 12 * kTermsPerRow + 8, "room for one row's terms");
+// Its cells: about this many points a cell, and an edge of at least the
+// class's reach divided by kSortedEdgeDivisor (a box of about
+// 2 * kSortedEdgeDivisor + 1 cells a side).
+constexpr double kSortedPointsPerCell = 2.0;
+constexpr double kSortedEdgeDivisor = 2.0;
+
+enum class SumRoute { AllPairs, Zero, Grid, Sorted };
 
 // How this call is summed. For the grid: its classes, and the cube [lo, hi]^3
 // that holds every centre.
@@ -67,8 +82,8 @@ SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
     plan.magnitude = std::fmax(std::fabs(lo), std::fabs(hi));
     plan.onePlusT = 1 + (T > 0 ? T : 0.0);
     grid.classify(count, [rs](std::int32_t i) { return rs[i]; });
-    if (mode == SearchMode::Grid) {
-        plan.route = SumRoute::Grid;
+    if (mode == SearchMode::Grid || mode == SearchMode::Sorted) {
+        plan.route = mode == SearchMode::Sorted ? SumRoute::Sorted : SumRoute::Grid;
         return plan;
     }
     int crowded = 0;
@@ -77,7 +92,7 @@ SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
     const double largest = grid.largestRadius(crowded);
     const double reach = searchReach((largest + largest) * plan.onePlusT, plan.magnitude);
     if (CellGrid::searchedShare(grid.members(crowded), hi - lo, reach) < kLargestSearchedShare)
-        plan.route = SumRoute::Grid;
+        plan.route = count >= kSortedFromSphere ? SumRoute::Sorted : SumRoute::Grid;
     return plan;
 }
 
@@ -94,7 +109,8 @@ SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
 // gap / sigma >= (dist(1 - u) - B)(1 - u) / (B(1 + u)) >= T+(1 + u),
 // so rel = fl(gap / sigma) >= T+ >= T and T > rel is false. (sigma = 0
 // means both radii are +0.0; then rel is +inf or NaN and never included.)
-double rowReach(const CellGrid& grid, int c, double r, const SumPlan& plan) {
+template <class Grid>
+double rowReach(const Grid& grid, int c, double r, const SumPlan& plan) {
     return searchReach((r + grid.largestRadius(c)) * plan.onePlusT, plan.magnitude);
 }
 
@@ -103,9 +119,33 @@ double rowReach(const CellGrid& grid, int c, double r, const SumPlan& plan) {
 // (1 + 2^-30)) >= B(1 + T+)(1 + 2^-40), a pair at distance >= E is not
 // included (see rowReach), and d2 >= fl(fl(E * E) * (1 + 2^-40)) gives
 // sqrt(d2) >= E(1 + 2^-42), whose rounding is at least E.
-double farSquared(const CellGrid& grid, int c, double r, const SumPlan& plan) {
+template <class Grid>
+double farSquared(const Grid& grid, int c, double r, const SumPlan& plan) {
     const double E = ((r + grid.largestRadius(c)) * plan.onePlusT) * (1 + 0x1p-30);
     return (E * E) * (1 + 0x1p-40);
+}
+
+// The terms of a row, put in ascending j. Few as a rule: insertion sort.
+void sortByRow(GridTerm* terms, int found) {
+    for (int k = 1; k < found; ++k) {
+        const GridTerm t = terms[k];
+        int m = k;
+        for (; m > 0 && terms[m - 1].j > t.j; --m) terms[m] = terms[m - 1];
+        terms[m] = t;
+    }
+}
+
+// Row i's term with every earlier row, in the loop's order, added to S.
+double addRowByAllPairs(ConstSphereTable table, std::int32_t i, double T, double S) {
+    const double* xs = table.column(0);
+    const double* ys = table.column(1);
+    const double* zs = table.column(2);
+    const double* rs = table.column(3);
+    for (std::int32_t j = 0; j < i; ++j) {
+        double value;
+        if (pairTerm(xs[i], ys[i], zs[i], rs[i], xs[j], ys[j], zs[j], rs[j], T, value)) S = value + S;
+    }
+    return S;
 }
 
 // Rows in ascending order, each against the earlier rows already in the
@@ -142,18 +182,9 @@ double sumThroughGrid(ConstSphereTable table, double T, CellGrid& grid, const Su
         const int found = rowTerms(row);
         if (found < 0) {
             // More terms than the buffer holds: this row takes the plain loop.
-            for (std::int32_t j = 0; j < i; ++j) {
-                double value;
-                if (pairTerm(xs[i], ys[i], zs[i], rs[i], xs[j], ys[j], zs[j], rs[j], T, value)) S = value + S;
-            }
+            S = addRowByAllPairs(table, i, T, S);
         } else {
-            // Few terms as a rule: insertion sort.
-            for (int k = 1; k < found; ++k) {
-                const GridTerm t = terms[k];
-                int m = k;
-                for (; m > 0 && terms[m - 1].j > t.j; --m) terms[m] = terms[m - 1];
-                terms[m] = t;
-            }
+            sortByRow(terms, found);
             for (int k = 0; k < found; ++k) S = terms[k].value + S;
         }
         grid.insert(i, xs[i], ys[i], zs[i], rs[i]);
@@ -166,6 +197,152 @@ double sumThroughGrid(ConstSphereTable table, double T, CellGrid& grid, const Su
     return S;
 }
 
+// A straight line through points (i, t) by least squares: the terms t a row
+// i is expected to have.
+class TermsLine {
+public:
+    void add(double i, double t) { n_ += 1, si_ += i, st_ += t, sii_ += i * i, sit_ += i * t; }
+    // Fits the line to the points added since the last fit.
+    void fit() {
+        if (n_ == 0) return;
+        const double spread = n_ * sii_ - si_ * si_;
+        b_ = spread > 0 ? (n_ * sit_ - si_ * st_) / spread : 0.0;
+        a_ = (st_ - b_ * si_) / n_;
+        n_ = si_ = st_ = sii_ = sit_ = 0;
+    }
+    double at(double i) const { return std::max(a_ + b_ * i, 0.0); }
+
+private:
+    double n_ = 0, si_ = 0, st_ = 0, sii_ = 0, sit_ = 0, a_ = 0, b_ = 0;
+};
+
+// The sum over the rows sorted by cell. Each row's included terms are found
+// where its neighbours lie in memory, walking the cells a tile at a time, and
+// kept in ascending j; they are then added row by row, i ascending, so the
+// sum takes the loop's terms in the loop's order.
+//
+// The kept terms must fit in the memory left over after the sorted copy, so
+// the rows go in slices i0 .. i0 + length - 1, each one walk over the cells.
+// A slice's length comes from the terms its rows are expected to have: a
+// straight line through the terms of rows against their row numbers (in a
+// packing as filled, a row has about as many terms as earlier rows, so the
+// count grows with i; in a table sorted along an axis it stays the same),
+// drawn first through a sample of rows spread over the cells, then through
+// each slice. A row whose terms no longer fit is left for a later slice: the
+// slice is added up to the first such row and the next one starts there.
+// Its first row is found before the walk, so every slice adds at least one
+// row. A row with more than kTermsPerRow terms is added by the plain loop
+// over all earlier rows.
+double sumInCellOrder(ConstSphereTable table, double T, const SortedCells& cells, const SumPlan& plan,
+                      SortedRowTerms rowTerms, InterruptPoll& poll) {
+    constexpr std::int32_t kNotDone = -2, kPlain = -1;
+    const std::int32_t count = table.rows;
+    // A sample of 1 row in 64, at least 16 and at most 1024.
+    const std::int32_t sample = std::min<std::int32_t>(1024, std::max<std::int32_t>(16, count / 64));
+    const double* xs = cells.x();
+    const double* ys = cells.y();
+    const double* zs = cells.z();
+    const double* rs = cells.r();
+    const std::int32_t* rows = cells.rows();
+    int classes[GridGeometry::kClasses], classCount = 0;
+    for (int c = 0; c < GridGeometry::kClasses; ++c)
+        if (cells.members(c)) classes[classCount++] = c;
+
+    GridTerm terms[kTermsPerRow];
+    SortedCells::Box boxes[GridGeometry::kClasses];
+    double far[GridGeometry::kClasses];
+    SortedRow row{&cells, classCount, boxes, far, 0, 0, 0, 0, T, 0, terms, kTermsPerRow};
+    // The row at sorted place p: its terms into `terms`, -1 when too many.
+    const auto termsOf = [&](std::int32_t p) {
+        row.x = xs[p], row.y = ys[p], row.z = zs[p], row.r = rs[p], row.i = rows[p];
+        for (int k = 0; k < classCount; ++k) {
+            boxes[k] = cells.box(classes[k], row.x, row.y, row.z, rowReach(cells, classes[k], row.r, plan));
+            far[k] = farSquared(cells, classes[k], row.r, plan);
+        }
+        return rowTerms(row);
+    };
+
+    TermsLine line;
+    for (std::int32_t k = 0; k < sample && k < count; ++k) {
+        const std::int32_t p = static_cast<std::int32_t>(std::int64_t(k) * count / std::min(sample, count));
+        line.add(rows[p], std::max(termsOf(p), 0));
+    }
+    line.fit();
+
+    // The slices' memory: per row, where its terms start and how many there
+    // are (8 bytes); per term, its value (8 bytes).
+    const GridWorkspace scratch = cells.rest();
+    const std::size_t rowBytes = 2 * sizeof(std::int32_t), termBytes = sizeof(double);
+    const std::size_t bytes = scratch.bytes - termBytes * kTermsPerRow;  // room for one more row always
+    double S = 0.0;
+    for (std::int32_t i0 = 0; i0 < count;) {
+        std::size_t length = 0;
+        const std::size_t most = std::min<std::size_t>(std::size_t(count - i0), bytes / rowBytes);
+        for (double room = double(bytes); length < most; ++length) {
+            room -= rowBytes + termBytes * (1.25 * line.at(double(i0 + std::int64_t(length))) + 0.25);
+            if (room < 0) break;
+        }
+        length = std::max<std::size_t>(length, 1);
+        const std::size_t capacity = std::min<std::size_t>((scratch.bytes - rowBytes * length) / termBytes,
+                                                           std::numeric_limits<std::int32_t>::max());
+        double* values = static_cast<double*>(scratch.data);
+        std::int32_t* firsts = reinterpret_cast<std::int32_t*>(values + capacity);
+        std::int32_t* counts = firsts + length;
+        for (std::size_t k = 0; k < length; ++k) counts[k] = kNotDone;
+
+        std::size_t used = 0;
+        bool full = false;
+        const auto keep = [&](std::int32_t p) {
+            const std::size_t k = static_cast<std::size_t>(rows[p] - i0);
+            const int found = termsOf(p);
+            if (found < 0) {
+                counts[k] = kPlain;
+                return;
+            }
+            if (used + std::size_t(found) > capacity) {
+                full = true;
+                return;
+            }
+            sortByRow(terms, found);
+            firsts[k] = static_cast<std::int32_t>(used);
+            counts[k] = found;
+            for (int t = 0; t < found; ++t) values[used + t] = terms[t].value;
+            used += found;
+        };
+        std::int32_t place0 = 0;
+        while (rows[place0] != i0) ++place0;
+        keep(place0);
+        cells.visitInTiles([&](std::int32_t p) {
+            if (static_cast<std::size_t>(std::int64_t(rows[p]) - i0) >= length || p == place0) return false;
+            if (poll.stop(kGridRowPairs)) return true;
+            keep(p);
+            return full;
+        });
+        if (poll.stopped()) return S;
+
+        // The runs lie in the order of the cells: ask for them early.
+        constexpr std::int32_t kAhead = 16;
+        const std::int32_t end = i0 + static_cast<std::int32_t>(length);
+        std::int32_t i = i0;
+        for (; i < end; ++i) {
+            const std::int32_t k = i - i0;
+            if (counts[k] == kNotDone) break;
+#if defined(__GNUC__)
+            if (i + kAhead < end && counts[k + kAhead] > 0) __builtin_prefetch(values + firsts[k + kAhead]);
+#endif
+            if (counts[k] == kPlain) {
+                if (poll.stop(i)) return S;
+                S = addRowByAllPairs(table, i, T, S);
+                continue;
+            }
+            for (std::int32_t t = firsts[k]; t < firsts[k] + counts[k]; ++t) S = values[t] + S;
+            line.add(i, counts[k]);
+        }
+        line.fit();
+        i0 = i;
+    }
+    return S;
+}
 }  // namespace
 
 // The plain loop: the definition the vector paths must match bit for bit.
@@ -222,9 +399,60 @@ int gridRowTermsPlain(const GridRow& q) {
     return found;
 }
 
+int sortedRowTermsPlain(const SortedRow& q) {
+    const SortedCells& cells = *q.cells;
+    const double *xs = cells.x(), *ys = cells.y(), *zs = cells.z(), *rs = cells.r();
+    const std::int32_t* rows = cells.rows();
+    int found = 0;
+    for (int k = 0; k < q.boxCount; ++k) {
+        const SortedCells::Box& b = q.boxes[k];
+        for (std::int32_t kz = b.lo[2]; kz <= b.hi[2]; ++kz) {
+            for (std::int32_t ky = b.lo[1]; ky <= b.hi[1]; ++ky) {
+                const std::int64_t line = b.first + (kz * b.n + ky) * b.n;
+                const std::int32_t to = cells.start(line + b.hi[0] + 1);
+                for (std::int32_t p = cells.start(line + b.lo[0]); p < to; ++p) {
+                    if (rows[p] >= q.i) continue;
+                    const double dx = q.x - xs[p], dy = q.y - ys[p], dz = q.z - zs[p];
+                    const double d2 = (dx * dx + dy * dy) + dz * dz;
+                    double value;
+                    if (!(d2 < q.far[k]) || !squareTerm(d2, q.r, rs[p], q.T, value)) continue;
+                    if (found == q.capacity) return -1;
+                    q.terms[found++] = {rows[p], value};
+                }
+            }
+        }
+    }
+    return found;
+}
+
+namespace {
+
+SortedRowTerms sortedRowTermsFor(SimdPath path) {
+#ifdef SPHEREFILL_X86_SIMD
+    // Four places at a time, on AVX-512 too: the lines are short.
+    if (path != SimdPath::Plain) return &sortedRowTermsAvx2;
+#endif
+    (void)path;
+    return &sortedRowTermsPlain;
+}
+
+std::size_t sortedWorkspaceBytes(std::int32_t count) {
+    const std::size_t copy = SortedCells::workspaceBytes(count);
+    return std::max(kSortedBytesPerSphere * static_cast<std::size_t>(count), copy) + kSortedFixedBytes;
+}
+
+}  // namespace
+
 std::size_t sumGapCubesWorkspaceBytes(ConstSphereTable table, double T) {
     CellGrid grid;
-    return planSum(table, T, grid).route == SumRoute::Grid ? CellGrid::workspaceBytes(table.rows) : 0;
+    switch (planSum(table, T, grid).route) {
+    case SumRoute::Grid:
+        return CellGrid::workspaceBytes(table.rows);
+    case SumRoute::Sorted:
+        return sortedWorkspaceBytes(table.rows);
+    default:
+        return 0;
+    }
 }
 
 SumResult sumGapCubesChecked(ConstSphereTable table, double T, GridWorkspace workspace, InterruptCheck check) {
@@ -233,6 +461,17 @@ SumResult sumGapCubesChecked(ConstSphereTable table, double T, GridWorkspace wor
     CellGrid grid;
     const SumPlan plan = planSum(table, T, grid);
     if (plan.route == SumRoute::Zero) return result(0.0);
+    if (plan.route == SumRoute::Sorted) {
+        SortedCells cells;
+        cells.classify(table.rows, [&table](std::int32_t i) { return table.column(3)[i]; });
+        const auto cellEdge = [&](int c) {
+            return rowReach(cells, c, cells.largestRadius(c), plan) / kSortedEdgeDivisor;
+        };
+        if (cells.build(workspace, table.rows, table.column(0), table.column(1), table.column(2), table.column(3),
+                        plan.lo, plan.hi, kSortedPointsPerCell, cellEdge) &&
+            cells.rest().bytes >= kSortedLeastScratch)
+            return result(sumInCellOrder(table, T, cells, plan, sortedRowTermsFor(activeSimdPath()), poll));
+    }
     if (plan.route == SumRoute::Grid) {
         const auto cellEdge = [&](int c) { return rowReach(grid, c, grid.largestRadius(c), plan); };
         if (grid.layout(workspace, table.rows, plan.lo, plan.hi, cellEdge)) {

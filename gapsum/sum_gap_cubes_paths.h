@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "cell_grid.h"
+#include "sorted_cells.h"
 #include "interrupt_check.h"
 #include "simd_path.h"
 #include "sphere_table.h"
@@ -47,17 +48,43 @@ int gridRowTermsPlain(const GridRow& row);
 int gridRowTermsAvx2(const GridRow& row);
 #endif
 
-// The sum's own term for the pair (i, j), and whether it is included.
-inline bool pairTerm(double xi, double yi, double zi, double ri, double xj, double yj, double zj, double rj,
-                     double T, double& term) {
-    const double dx = xi - xj;
-    const double dy = yi - yj;
-    const double dz = zi - zj;
-    const double dist = std::sqrt((dx * dx + dy * dy) + dz * dz);
+// The same search over the rows sorted by cell: row i's included pairs with
+// the earlier rows (j < i) in its boxes, one per size class. Each line of a
+// box is one stretch of the sorted copy.
+struct SortedRow {
+    const SortedCells* cells;
+    int boxCount;
+    const SortedCells::Box* boxes;
+    const double* far;  // by box
+    double x, y, z, r, T;
+    std::int32_t i;
+    GridTerm* terms;
+    int capacity;
+};
+using SortedRowTerms = int (*)(const SortedRow& row);
+
+int sortedRowTermsPlain(const SortedRow& row);
+#ifdef SPHEREFILL_X86_SIMD
+int sortedRowTermsAvx2(const SortedRow& row);
+#endif
+
+// The sum's own term for the pair (i, j) from its squared distance
+// (dx*dx + dy*dy) + dz*dz, and whether it is included.
+inline bool squareTerm(double d2, double ri, double rj, double T, double& term) {
+    const double dist = std::sqrt(d2);
     const double gap = (dist - ri) - rj;
     const double rel = gap / (rj + ri);
     if (!(T > rel)) return false;
     const double h = gap * 0.5;
     term = (h * h) * h;
     return true;
+}
+
+// The sum's own term for the pair (i, j), and whether it is included.
+inline bool pairTerm(double xi, double yi, double zi, double ri, double xj, double yj, double zj, double rj,
+                     double T, double& term) {
+    const double dx = xi - xj;
+    const double dy = yi - yj;
+    const double dz = zi - zj;
+    return squareTerm((dx * dx + dy * dy) + dz * dz, ri, rj, T, term);
 }

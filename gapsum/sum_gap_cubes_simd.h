@@ -115,4 +115,53 @@ SIMD_TARGET int gridRowTermsSimd(const GridRow& q) {
     return found;
 }
 
+// The rows sorted by cell: a line of a box is one stretch of the sorted
+// copy, taken Ops::width places at a time; only earlier rows count.
+template <class Ops>
+SIMD_TARGET int sortedRowTermsSimd(const SortedRow& q) {
+    using V = typename Ops::V;
+    constexpr int width = Ops::width;
+    const SortedCells& cells = *q.cells;
+    const double *xs = cells.x(), *ys = cells.y(), *zs = cells.z(), *rs = cells.r();
+    const std::int32_t* rows = cells.rows();
+    const V xi = Ops::set1(q.x), yi = Ops::set1(q.y), zi = Ops::set1(q.z), ri = Ops::set1(q.r);
+    const V threshold = Ops::set1(q.T), half = Ops::set1(0.5);
+    alignas(64) double terms[width];
+    int found = 0;
+    for (int k = 0; k < q.boxCount; ++k) {
+        const SortedCells::Box& b = q.boxes[k];
+        const V far = Ops::set1(q.far[k]);
+        for (std::int32_t kz = b.lo[2]; kz <= b.hi[2]; ++kz) {
+            for (std::int32_t ky = b.lo[1]; ky <= b.hi[1]; ++ky) {
+                const std::int64_t line = b.first + (kz * b.n + ky) * b.n;
+                const std::int32_t to = cells.start(line + b.hi[0] + 1);
+                // Whole vectors: places past the stretch (the next cells',
+                // or the padding) are read and left out by their lanes.
+                for (std::int32_t p = cells.start(line + b.lo[0]); p < to; p += width) {
+                    const unsigned lanes = to - p < width ? firstLanes(to - p) : firstLanes(width);
+                    const unsigned earlier = Ops::lessIntegers(rows + p, q.i) & lanes;
+                    const V dx = Ops::sub(xi, Ops::load(xs + p));
+                    const V dy = Ops::sub(yi, Ops::load(ys + p));
+                    const V dz = Ops::sub(zi, Ops::load(zs + p));
+                    const V d2 = Ops::add(Ops::add(Ops::mul(dx, dx), Ops::mul(dy, dy)), Ops::mul(dz, dz));
+                    const unsigned near = Ops::less(d2, far) & earlier;
+                    if (!near) continue;
+                    const V rj = Ops::load(rs + p);
+                    const V gap = Ops::sub(Ops::sub(Ops::sqrt(d2), ri), rj);
+                    unsigned included = Ops::greater(threshold, Ops::div(gap, Ops::add(rj, ri))) & near;
+                    if (!included) continue;
+                    const V h = Ops::mul(gap, half);
+                    Ops::store(terms, Ops::mul(Ops::mul(h, h), h));
+                    for (; included; included &= included - 1) {
+                        if (found == q.capacity) return -1;
+                        const int lane = __builtin_ctz(included);
+                        q.terms[found++] = {rows[p + lane], terms[lane]};
+                    }
+                }
+            }
+        }
+    }
+    return found;
+}
+
 }  // namespace

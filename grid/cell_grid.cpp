@@ -25,10 +25,12 @@ constexpr std::int32_t kSmallClassCells = 64;
 
 std::size_t roundUp(std::size_t n) { return (n + kAlign - 1) / kAlign * kAlign; }
 
-// Asks the system to back a large grid with huge pages where it can: a query
-// meets cells in several places at once, and at a million spheres each of
-// them would otherwise cost a page-table walk as well as a cache miss. Only
-// a hint; nothing depends on it being taken.
+std::int64_t cellBudget(std::int32_t count) {
+    return std::int64_t(count) / kPointsPerCell + std::int64_t(CellGrid::kClasses) * kSmallClassCells;
+}
+
+}  // namespace
+
 void adviseHugePages(void* data, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     constexpr std::uintptr_t kPage = 4096;
@@ -40,17 +42,11 @@ void adviseHugePages(void* data, std::size_t bytes) {
 #endif
 }
 
-std::int64_t cellBudget(std::int32_t count) {
-    return std::int64_t(count) / kPointsPerCell + std::int64_t(CellGrid::kClasses) * kSmallClassCells;
-}
-
-}  // namespace
-
 SearchMode activeSearchMode() {
     if (chosenMode < 0) {
         chosenMode = static_cast<int>(SearchMode::Auto);
         if (const char* wanted = std::getenv("SPHEREFILL_SEARCH")) {
-            for (SearchMode m : {SearchMode::Auto, SearchMode::AllPairs, SearchMode::Grid})
+            for (SearchMode m : {SearchMode::Auto, SearchMode::AllPairs, SearchMode::Grid, SearchMode::Sorted})
                 if (std::strcmp(wanted, searchModeName(m)) == 0) chosenMode = static_cast<int>(m);
         }
     }
@@ -67,6 +63,8 @@ const char* searchModeName(SearchMode mode) {
         return "pairs";
     case SearchMode::Grid:
         return "grid";
+    case SearchMode::Sorted:
+        return "sorted";
     }
     return "unknown";
 }
@@ -84,26 +82,11 @@ std::size_t CellGrid::workspaceBytes(std::int32_t count, Format format) {
            roundUp(cells * sizeof(std::int32_t)) + 2 * roundUp(std::size_t(count) * sizeof(std::int32_t));
 }
 
-int CellGrid::classOf(double r) const {
-    if (r > largest_ * 0.25) return 0;
-    if (r > largest_ * 0.0625) return 1;
-    if (r > largest_ * 0.015625) return 2;
-    return 3;
-}
-
 // Cells per axis for `members` points: about kPointsPerCell points a cell
-// (or one, for a class of few points),
-// but no cell smaller than `edge` (the class's own query reach), so that a
-// query meets few cells.
-std::int64_t cellsPerAxisFor(std::int32_t members, double span, double edge) {
-    const std::int64_t target =
-        std::max<std::int64_t>({members / kPointsPerCell, std::min(members, kSmallClassCells), 1});
-    std::int64_t n = static_cast<std::int64_t>(std::cbrt(double(target)));
-    while ((n + 1) * (n + 1) * (n + 1) <= target) ++n;
-    while (n > 1 && n * n * n > target) --n;
-    if (edge > 0 && span / edge < double(n)) n = static_cast<std::int64_t>(span / edge);
-    if (!(span > 0) || !(span < std::numeric_limits<double>::infinity()) || n < 1) n = 1;
-    return n;
+// (or one, for a class of few points), but no cell smaller than `edge` (the
+// class's own query reach), so that a query meets few cells.
+static std::int64_t cellsPerAxisFor(std::int32_t members, double span, double edge) {
+    return GridGeometry::cellsPerAxisFor(members, span, edge, kPointsPerCell, kSmallClassCells);
 }
 
 double CellGrid::searchedShare(std::int32_t members, double span, double reach) {
@@ -114,22 +97,7 @@ double CellGrid::searchedShare(std::int32_t members, double span, double reach) 
 }
 
 bool CellGrid::placeGrids(std::int32_t count, double lo, double hi, const double* edges) {
-    const double span = hi - lo;
-    std::int64_t total = 0;
-    for (int c = 0; c < kClasses; ++c) {
-        Class& g = classes_[c];
-        if (g.members == 0) continue;
-        std::int64_t n = cellsPerAxisFor(g.members, span, edges[c]);
-        // A span so small that n / span overflows: one cell (an infinite
-        // scale would turn a zero offset into NaN).
-        if (!(double(n) / span < std::numeric_limits<double>::infinity())) n = 1;
-        g.n = static_cast<std::int32_t>(n);
-        g.lo = lo;
-        g.inv = n > 1 ? double(n) / span : 0.0;
-        g.last = double(n - 1);
-        g.first = total;
-        total += n * n * n;
-    }
+    const std::int64_t total = geometry_.place(lo, hi, edges, kPointsPerCell, kSmallClassCells);
     if (total > cellBudget(count)) return false;
 
     // Carve the workspace, aligned to cache lines.
@@ -171,24 +139,6 @@ bool CellGrid::placeGrids(std::int32_t count, double lo, double hi, const double
     }
     entries_ = 0;
     return true;
-}
-
-CellGrid::Box CellGrid::box(int c, double x, double y, double z, double reach) const {
-    const Class& g = classes_[c];
-    const double centre[3] = {x, y, z};
-    Box b;
-    b.first = g.first;
-    b.n = g.n;
-    for (int a = 0; a < 3; ++a) {
-        b.lo[a] = axisCell(g, centre[a] - reach);
-        b.hi[a] = axisCell(g, centre[a] + reach);
-    }
-    return b;
-}
-
-std::int64_t CellGrid::cellOf(int c, double x, double y, double z) const {
-    const Class& g = classes_[c];
-    return g.first + (std::int64_t(axisCell(g, z)) * g.n + axisCell(g, y)) * g.n + axisCell(g, x);
 }
 
 void CellGrid::insert(std::int32_t row, double x, double y, double z, double r) {

@@ -21,18 +21,28 @@
 #include <cstdint>
 #include <limits>
 
+#include "grid_geometry.h"
+
 // Memory for the grid, owned by the caller.
 struct GridWorkspace {
     void* data = nullptr;
     std::size_t bytes = 0;
 };
 
+// Asks the system to back a large workspace with huge pages where it can: a
+// query meets cells in several places at once, and at a million spheres each
+// of them would otherwise cost a page-table walk as well as a cache miss.
+// Only a hint; nothing depends on it being taken.
+void adviseHugePages(void* data, std::size_t bytes);
+
 // How the routines find the pairs they test: by the cost rule, all pairs
-// always, or the grid wherever its proof holds (for tests and benchmarks).
-enum class SearchMode { Auto, AllPairs, Grid };
+// always, or wherever its proof holds (for tests and benchmarks) the grid,
+// or the rows sorted by cell (the sum; the fill takes the grid for it).
+enum class SearchMode { Auto, AllPairs, Grid, Sorted };
 
 // The mode in use. Chosen on first use from the environment variable
-// SPHEREFILL_SEARCH (auto, pairs or grid); auto when it is unset or unknown.
+// SPHEREFILL_SEARCH (auto, pairs, grid or sorted); auto when it is unset or
+// unknown.
 SearchMode activeSearchMode();
 void forceSearchMode(SearchMode mode);
 const char* searchModeName(SearchMode mode);
@@ -62,7 +72,7 @@ double searchReach(double bound, double magnitude);
 
 class CellGrid {
 public:
-    static constexpr int kClasses = 4;
+    static constexpr int kClasses = GridGeometry::kClasses;
     static constexpr int kSlots = 4;
     // A cell: x, y, z and radius of kSlots points, kSlots values each. An
     // empty slot has x = +inf (and 0 elsewhere), so a finite query point is
@@ -88,7 +98,9 @@ public:
     // Step 1: sorts the radii of all points to come, radiusOf(0..count-1)
     // (finite), into classes.
     template <class RadiusOf>
-    void classify(std::int32_t count, RadiusOf radiusOf);
+    void classify(std::int32_t count, RadiusOf radiusOf) {
+        geometry_.classify(count, radiusOf);
+    }
 
     // Step 2: lays out the grid in `workspace` over the cube [lo, hi]^3 that
     // holds every point; `cellEdge(c)` is a wanted smallest cell edge for class
@@ -98,23 +110,19 @@ public:
                 Format format = Format::Exact);
 
     // The points of class c (0 when the class is empty), and its largest radius.
-    std::int32_t members(int c) const { return classes_[c].members; }
-    double largestRadius(int c) const { return classes_[c].largest; }
-    int classOf(double r) const;
+    std::int32_t members(int c) const { return geometry_.members(c); }
+    double largestRadius(int c) const { return geometry_.largestRadius(c); }
+    int classOf(double r) const { return geometry_.classOf(r); }
 
     void insert(std::int32_t row, double x, double y, double z, double r);
 
 
     // The cells of class c's grid that meet the box of half-width `reach`
-    // around (x, y, z): cell (kx, ky, kz) for lo <= k <= hi on each axis is
-    // number first + (kz * n + ky) * n + kx.
-    struct Box {
-        std::int64_t first, n;
-        std::int32_t lo[3], hi[3];
-    };
+    // around (x, y, z).
+    using Box = GridGeometry::Box;
     // The cell of class c's grid that holds (x, y, z); it lies in every box
     // around that point.
-    std::int64_t cellOf(int c, double x, double y, double z) const;
+    std::int64_t cellOf(int c, double x, double y, double z) const { return geometry_.cellOf(c, x, y, z); }
 
     // Walks the cells of a box, but for one cell (-1: none), which a caller
     // may have looked at first.
@@ -140,7 +148,7 @@ public:
         std::int64_t skip_;
         std::int32_t kx_, ky_, kz_;
     };
-    Box box(int c, double x, double y, double z, double reach) const;
+    Box box(int c, double x, double y, double z, double reach) const { return geometry_.box(c, x, y, z, reach); }
     // Asks the memory early for a box's cells, or for the cell of (x, y, z)
     // in class c's grid, which it returns.
     void prefetch(const Box& b) const;
@@ -167,27 +175,10 @@ public:
     std::int32_t entryRow(std::int32_t entry) const { return entryRow_[entry]; }
 
 private:
-    struct Class {
-        std::int32_t members = 0;    // points of this class, all told
-        double largest = -std::numeric_limits<double>::infinity();
-        std::int32_t n = 0;          // cells per axis
-        double lo = 0, inv = 0;      // cell(v) = floor((v - lo) * inv), clamped to 0..n-1
-        double last = 0;             // n - 1
-        std::int64_t first = 0;      // index of its first cell
-    };
-
-    // floor((v - lo) * inv) clamped to 0..n-1: a monotone function of v, as
-    // every step is (rounding, scaling by inv > 0, clamping, truncation).
-    static std::int32_t axisCell(const Class& g, double v) {
-        if (g.n == 1) return 0;
-        const double u = (v - g.lo) * g.inv;
-        return static_cast<std::int32_t>(std::min(std::max(u, 0.0), g.last));
-    }
     bool placeGrids(std::int32_t count, double lo, double hi, const double* edges);
     const char* cellAddress(std::int64_t cell) const;
 
-    double largest_ = -std::numeric_limits<double>::infinity();
-    Class classes_[kClasses];
+    GridGeometry geometry_;
     Format format_ = Format::Exact;
     double* cells_ = nullptr;          // kCellDoubles per cell, exact
     float* compact_ = nullptr;         // kCellDoubles per cell, compact
@@ -199,25 +190,13 @@ private:
     GridWorkspace workspace_;
 };
 
-template <class RadiusOf>
-void CellGrid::classify(std::int32_t count, RadiusOf radiusOf) {
-    // The radii are finite: plain comparisons do.
-    for (std::int32_t i = 0; i < count; ++i) largest_ = std::max(largest_, radiusOf(i));
-    for (std::int32_t i = 0; i < count; ++i) {
-        const double r = radiusOf(i);
-        Class& g = classes_[classOf(r)];
-        ++g.members;
-        g.largest = std::max(g.largest, r);
-    }
-}
-
 template <class CellEdge>
 bool CellGrid::layout(GridWorkspace workspace, std::int32_t count, double lo, double hi, CellEdge cellEdge,
                       Format format) {
     workspace_ = workspace;
     format_ = format;
     double edges[kClasses];
-    for (int c = 0; c < kClasses; ++c) edges[c] = classes_[c].members > 0 ? cellEdge(c) : 0.0;
+    for (int c = 0; c < kClasses; ++c) edges[c] = members(c) > 0 ? cellEdge(c) : 0.0;
     return placeGrids(count, lo, hi, edges);
 }
 

@@ -72,7 +72,7 @@ std::int32_t gridStart(const double* diameters, double L, double s, std::int32_t
         if (grid.members(c) > grid.members(crowded)) crowded = c;
     }
     if (!std::isfinite(largestLimit(largest, s))) return count;
-    if (mode == SearchMode::Grid) return 1;
+    if (mode == SearchMode::Grid || mode == SearchMode::Sorted) return 1;
     if (count <= kGridFromSphere) return count;
     const double reach = searchReach(largestLimit(grid.largestRadius(crowded), s), std::fabs(L));
     if (!(CellGrid::searchedShare(grid.members(crowded), std::fabs(L), reach) < kLargestSearchedShare)) return count;

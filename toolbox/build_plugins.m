@@ -29,7 +29,8 @@ function build_plugins(outdir)
   };
   includes = {['-I' fullfile(root, 'common')], ['-I' fullfile(root, 'cpu')], ['-I' fullfile(root, 'grid')], ...
               ['-I' fullfile(root, 'host')]};
-  shared = {fullfile(root, 'cpu', 'simd_path.cpp'), fullfile(root, 'grid', 'cell_grid.cpp')};
+  shared = {fullfile(root, 'cpu', 'simd_path.cpp'), fullfile(root, 'grid', 'grid_geometry.cpp'), ...
+            fullfile(root, 'grid', 'cell_grid.cpp'), fullfile(root, 'grid', 'sorted_cells.cpp')};
 
   isOctave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
   for k = 1:size(plugins, 1)

@@ -1,10 +1,12 @@
-// The cell grid against the all-pairs loops: for a table of packings and
-// thresholds, the fill's table, draws and status and every sum must be the
-// same bits with the grid forced as with all pairs forced. The same table
-// also pins the bits across machines, through a recorded digest.
+// The cell grid and the rows sorted by cell against the all-pairs loops: for
+// a table of packings and thresholds, the fill's table, draws and status and
+// every sum must be the same bits with each search forced as with all pairs
+// forced. The same table also pins the bits across machines, through a
+// recorded digest.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -14,6 +16,7 @@
 
 #include "fill_spheres.h"
 #include "pcg15.h"
+#include "sorted_cells.h"
 #include "sum_gap_cubes.h"
 #include "test_support.h"
 
@@ -129,6 +132,16 @@ Filled fill(const FillCase& c, SearchMode mode, RandomSource* base = nullptr) {
     return out;
 }
 
+// The sum with a search forced, given the workspace it asks for, or
+// `workspaceBytes` bytes.
+double sumWith(SearchMode mode, ConstSphereTable table, double T, std::size_t workspaceBytes = 0) {
+    forceSearchMode(mode);
+    std::vector<unsigned char> memory(workspaceBytes ? workspaceBytes : sumGapCubesWorkspaceBytes(table, T));
+    const double got = sumGapCubes(table, T, GridWorkspace{memory.data(), memory.size()});
+    forceSearchMode(SearchMode::Auto);
+    return got;
+}
+
 TEST(CellGrid, FillsAndSumsAreThoseOfTheAllPairsLoops) {
     const double thresholds[] = {-kInf, -1.0, 0.0, 1e-3, 0.1, 1.0, 10.0, 1e300, kInf, kNaN};
     for (const FillCase& c : fillCases()) {
@@ -149,11 +162,11 @@ TEST(CellGrid, FillsAndSumsAreThoseOfTheAllPairsLoops) {
         for (double T : thresholds) {
             forceSearchMode(SearchMode::AllPairs);
             const double want = sumGapCubes(table, T);
-            forceSearchMode(SearchMode::Grid);
-            std::vector<unsigned char> memory(sumGapCubesWorkspaceBytes(table, T));
-            const double got = sumGapCubes(table, T, GridWorkspace{memory.data(), memory.size()});
-            forceSearchMode(SearchMode::Auto);
-            EXPECT_TRUE(sameResult(got, want)) << "T " << T << ": " << got << " against " << want;
+            for (SearchMode mode : {SearchMode::Grid, SearchMode::Sorted}) {
+                const double got = sumWith(mode, table, T);
+                EXPECT_TRUE(sameResult(got, want)) << searchModeName(mode) << ", T " << T << ": " << got
+                                                   << " against " << want;
+            }
         }
     }
 }
@@ -188,17 +201,50 @@ TEST(CellGrid, SumsOfOddTablesAreThoseOfTheAllPairsLoop) {
         {"-0.0 radii", generate(400, [&](int k) { return RefSphere{double(k % 7), 0, 0, k % 3 ? -0.0 : 1.0}; })},
         {"a negative radius", generate(400, [&](int k) { return RefSphere{10 * uniform(), 10 * uniform(), 0, k == 9 ? -1.0 : 1.0}; })},
         {"a lattice on the cell faces", lattice},
+        {"a dense cluster: rows with hundreds of terms", generate(1200, [&](int k) {
+             return k < 700 ? RefSphere{uniform(), uniform(), uniform(), 0.5} : RefSphere{30 * uniform(), 30 * uniform(), 30 * uniform(), 0.5};
+         })},
     };
     for (const auto& [name, spheres] : tables) {
         SCOPED_TRACE(name);
         const std::vector<double> data = toColumns(spheres);
         const ConstSphereTable table{data.data(), static_cast<std::int32_t>(spheres.size())};
         for (double T : {-1.0, -0.5, 0.0, 0.1, 1.0, 1 + 0x1p-40, 1e300}) {
-            forceSearchMode(SearchMode::Grid);
-            std::vector<unsigned char> memory(sumGapCubesWorkspaceBytes(table, T));
-            const double got = sumGapCubes(table, T, GridWorkspace{memory.data(), memory.size()});
-            forceSearchMode(SearchMode::Auto);
-            EXPECT_TRUE(sameResult(got, referenceSum(spheres, T))) << "T " << T;
+            const double want = referenceSum(spheres, T);
+            for (SearchMode mode : {SearchMode::Grid, SearchMode::Sorted})
+                EXPECT_TRUE(sameResult(sumWith(mode, table, T), want)) << searchModeName(mode) << ", T " << T;
+        }
+    }
+}
+
+// The order of the rows is the order of the sum, whatever the order of the
+// cells: a packing with its rows sorted by x, reversed and shuffled, summed
+// in cell order against all pairs. With the workspace cut to little more
+// than the sorted copy, the kept terms fill up many times and the rows go in
+// short slices, whose boundaries fall between rows with terms.
+TEST(CellGrid, SumsInCellOrderKeepTheOrderOfTheRows) {
+    SeededDraws draws(5);
+    RandomSource source = draws.source();
+    std::vector<RefSphere> packing;
+    ASSERT_TRUE(referenceFill(std::vector<double>(2500, 1.0), 18.0, 0.0, source, packing));
+    std::vector<RefSphere> byX = packing, reversed(packing.rbegin(), packing.rend()), shuffled = packing;
+    std::sort(byX.begin(), byX.end(), [](const RefSphere& a, const RefSphere& b) { return a.x < b.x; });
+    for (std::size_t k = shuffled.size() - 1; k > 0; --k)
+        std::swap(shuffled[k], shuffled[SeededDraws::drawNext(&draws) % (k + 1)]);
+    const std::vector<std::pair<std::string, std::vector<RefSphere>>> orders = {
+        {"as filled", packing}, {"sorted by x", byX}, {"reversed", reversed}, {"shuffled", shuffled}};
+    for (const auto& [name, spheres] : orders) {
+        SCOPED_TRACE(name);
+        const std::vector<double> data = toColumns(spheres);
+        const ConstSphereTable table{data.data(), static_cast<std::int32_t>(spheres.size())};
+        forceSearchMode(SearchMode::Sorted);
+        const std::size_t full = sumGapCubesWorkspaceBytes(table, 1.0);
+        EXPECT_LE(full, 64 * spheres.size() + 40000) << "the bound the README gives";
+        for (double T : {0.1, 1.0, 3.0}) {
+            const double want = referenceSum(spheres, T);
+            for (std::size_t bytes : {full, SortedCells::workspaceBytes(table.rows) + 64 + 8200})
+                EXPECT_TRUE(sameResult(sumWith(SearchMode::Sorted, table, T, bytes), want))
+                    << "T " << T << ", " << bytes << " bytes";
         }
     }
 }
@@ -247,10 +293,13 @@ TEST(SameBitsEverywhere, FillsAndSumsGiveTheRecordedDigest) {
 }
 
 // The grid's memory grows with the number of spheres only, and stays within
-// the bound the README gives (58 bytes a sphere, and a few kB a call).
+// the bound the README gives for the fill's (36 bytes a sphere, and a few
+// kB a call); the exact grid of the sum's forced grid route, within 58.
 TEST(CellGrid, WorkspaceStaysWithinItsBound) {
-    for (std::int32_t count : {1, 1000, 100000, 1000000, 2147483647})
+    for (std::int32_t count : {1, 1000, 100000, 1000000, 2147483647}) {
+        EXPECT_LE(CellGrid::workspaceBytes(count, CellGrid::Format::Compact), 36.0 * count + 40000) << count;
         EXPECT_LE(CellGrid::workspaceBytes(count), 58.0 * count + 40000) << count;
+    }
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ TEST(Interrupt, ASumStopsWhenTheCheckSays) {
     const struct {
         SearchMode mode;
         std::int32_t count;
-    } cases[] = {{SearchMode::AllPairs, 20000}, {SearchMode::Grid, 40000}};
+    } cases[] = {{SearchMode::AllPairs, 20000}, {SearchMode::Grid, 40000}, {SearchMode::Sorted, 40000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(searchModeName(c.mode));
         forceSearchMode(c.mode);

@@ -23,12 +23,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (simdPathSupported(SimdPath::Avx2)) FUZZ_CHECK(sameResult(sumGapCubesAvx2(table, T), want));
     if (simdPathSupported(SimdPath::Avx512)) FUZZ_CHECK(sameResult(sumGapCubesAvx512(table, T), want));
 #endif
-    // Through the grid, forced at any size, on every path.
-    forceSearchMode(SearchMode::Grid);
-    for (SimdPath path : {SimdPath::Plain, SimdPath::Avx2, SimdPath::Avx512}) {
-        if (!forceSimdPath(path)) continue;
-        std::vector<unsigned char> memory(sumGapCubesWorkspaceBytes(table, T));
-        FUZZ_CHECK(sameResult(sumGapCubes(table, T, GridWorkspace{memory.data(), memory.size()}), want));
+    // Through the grid and the rows sorted by cell, forced at any size, on
+    // every path.
+    for (SearchMode mode : {SearchMode::Grid, SearchMode::Sorted}) {
+        forceSearchMode(mode);
+        for (SimdPath path : {SimdPath::Plain, SimdPath::Avx2, SimdPath::Avx512}) {
+            if (!forceSimdPath(path)) continue;
+            std::vector<unsigned char> memory(sumGapCubesWorkspaceBytes(table, T));
+            FUZZ_CHECK(sameResult(sumGapCubes(table, T, GridWorkspace{memory.data(), memory.size()}), want));
+        }
     }
     forceSearchMode(SearchMode::Auto);
     return 0;

@@ -112,9 +112,11 @@ TEST_F(GapsumGateway, TheColumnCountIsNamedInTheMessage) {
 // normal end; when the host has none, a clear error, with the inputs
 // unchanged and nothing but the result created.
 TEST_F(GapsumGateway, TheSearchGridsMemoryComesFromTheHostAndGoesBack) {
-    forceSearchMode(SearchMode::Grid);
-    for (bool fail : {true, false}) {
-        SCOPED_TRACE(fail ? "allocation fails" : "allocation works");
+    for (int k = 0; k < 4; ++k) {
+        const SearchMode mode = k < 2 ? SearchMode::Grid : SearchMode::Sorted;
+        const bool fail = k % 2 == 0;
+        forceSearchMode(mode);
+        SCOPED_TRACE(std::string(searchModeName(mode)) + (fail ? ", allocation fails" : ", allocation works"));
         standin::failAllocations(fail);
         const mxArray* P = makeDoubles("P", {2, 4}, kPair);
         const Snapshot before(P);
