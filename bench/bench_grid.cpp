@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -133,10 +134,6 @@ Case& caseFor(const std::string& name, int count, double phi, bool twoSizes) {
 // Up to this many spheres the all-pairs fill is run too, and compared.
 constexpr int kCheckUpTo = 40000;
 
-const char* modeName(SearchMode mode) {
-    return mode == SearchMode::Auto ? "auto" : mode == SearchMode::Grid ? "grid" : "pairs";
-}
-
 void fillBench(benchmark::State& state, std::string name, int count, double phi, bool twoSizes, SearchMode mode) {
     Case& c = caseFor(name, count, phi, twoSizes);
     Fill last;
@@ -150,20 +147,48 @@ void fillBench(benchmark::State& state, std::string name, int count, double phi,
     state.counters["ns_per_attempt"] = 1e9 * last.seconds / attempts;
 }
 
-void sumBench(benchmark::State& state, std::string fill, int count, double T, SearchMode mode) {
-    Case& c = caseFor(fill, count, 0.3, false);
-    double S = 0, seconds = 0;
+// A packing's table with its rows sorted by x, as a user may sort it.
+Fill sortedByX(const Fill& f) {
+    const std::size_t n = f.table.size() / 4;
+    std::vector<std::size_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&f](std::size_t a, std::size_t b) { return f.table[a] < f.table[b]; });
+    Fill out = f;
+    for (std::size_t i = 0; i < n; ++i)
+        for (int c = 0; c < 4; ++c) out.table[c * n + i] = f.table[c * n + order[i]];
+    return out;
+}
+
+// One pass that only reads the table and the copy of it a grid would hold:
+// what a sum costs at the least.
+double readFloor(const Fill& f, double* seconds) {
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<double> copy(f.table.size());
+    double sum = 0;
+    for (std::size_t k = 0; k < f.table.size(); ++k) copy[k] = f.table[k];
+    for (double v : copy) sum += v;
+    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return sum;
+}
+
+void sumBench(benchmark::State& state, std::string fill, int count, bool twoSizes, bool byX, double T,
+              SearchMode mode) {
+    Case& c = caseFor(fill, count, 0.3, twoSizes);
+    const Fill table = byX ? sortedByX(c.grid) : c.grid;
+    double S = 0, seconds = 0, floor = 0;
     for (auto _ : state) {
-        S = runSum(c.grid, T, mode, &seconds);
+        S = runSum(table, T, mode, &seconds);
         state.SetIterationTime(seconds);
     }
     // Once per case where all pairs are affordable: the same bits.
     if (count <= kCheckUpTo && mode != SearchMode::AllPairs) {
         double other;
-        if (bitsOf(runSum(c.grid, T, SearchMode::AllPairs, &other)) != bitsOf(S))
+        if (bitsOf(runSum(table, T, SearchMode::AllPairs, &other)) != bitsOf(S))
             state.SkipWithError("grid and all pairs differ");
     }
+    readFloor(table, &floor);
     state.counters["sum"] = S;
+    state.counters["floor_ms"] = 1e3 * floor;
 }
 
 // A fill with the classic generator: its time against the plug-in's.
@@ -191,15 +216,16 @@ void drawBench(benchmark::State& state) {
 
 void addFill(const std::string& name, int count, double phi, bool twoSizes, SearchMode mode) {
     const int reps = count <= 10000 ? 5 : 1;
-    benchmark::RegisterBenchmark((name + "/" + modeName(mode)).c_str(), fillBench, name, count, phi, twoSizes, mode)
+    benchmark::RegisterBenchmark((name + "/" + searchModeName(mode)).c_str(), fillBench, name, count, phi, twoSizes, mode)
         ->UseManualTime()->Iterations(reps)->Unit(benchmark::kMillisecond);
 }
 
-void addSum(const std::string& fill, int count, double T, SearchMode mode) {
+void addSum(const std::string& fill, int count, double T, SearchMode mode, bool twoSizes = false, bool byX = false) {
     const std::string tag = T == 0.1 ? "0.1" : T == 1 ? "1" : "inf";
-    const std::string name = "sum/T=" + tag + "/N=" + std::to_string(count) + "/" + modeName(mode);
+    const std::string name = std::string("sum") + (twoSizes ? "/1:10" : "") + (byX ? "/rows-by-x" : "") + "/T=" +
+                             tag + "/N=" + std::to_string(count) + "/" + searchModeName(mode);
     const int reps = count <= 10000 ? 5 : count <= 100000 && mode != SearchMode::AllPairs ? 3 : 1;
-    benchmark::RegisterBenchmark(name.c_str(), sumBench, fill, count, T, mode)
+    benchmark::RegisterBenchmark(name.c_str(), sumBench, fill, count, twoSizes, byX, T, mode)
         ->UseManualTime()->Iterations(reps)->Unit(benchmark::kMillisecond);
 }
 
@@ -215,7 +241,8 @@ void registerAll() {
         if (count <= kCheckUpTo) addFill(fill, count, 0.30, false, SearchMode::AllPairs);
         for (double T : {0.1, 1.0}) {
             addSum(fill, count, T, SearchMode::Auto);
-            if (count <= 3000) addSum(fill, count, T, SearchMode::Grid);
+            addSum(fill, count, T, SearchMode::Grid);
+            if (count <= 3000) addSum(fill, count, T, SearchMode::Sorted);
             if (count <= 100000) addSum(fill, count, T, SearchMode::AllPairs);
         }
     }
@@ -243,6 +270,13 @@ void registerAll() {
             ->UseManualTime()->Iterations(count <= 10000 ? 5 : 3)->Unit(benchmark::kMillisecond);
     addFill("fill/phi=0.34/N=100000", 100000, 0.34, false, SearchMode::Auto);
     addFill("fill/1:10/phi=0.30/N=100000", 100000, 0.30, true, SearchMode::Auto);
+    // Sums of a table whose rows a user sorted by x, and of two sizes.
+    addSum("fill/phi=0.30/N=1000000", 1000000, 0.1, SearchMode::Auto, false, true);
+    addSum("fill/phi=0.30/N=1000000", 1000000, 0.1, SearchMode::Grid, false, true);
+    for (double T : {0.1, 1.0}) {
+        addSum("fill/1:10/phi=0.30/N=100000", 100000, T, SearchMode::Auto, true);
+        addSum("fill/1:10/phi=0.30/N=100000", 100000, T, SearchMode::Grid, true);
+    }
 }
 
 }  // namespace

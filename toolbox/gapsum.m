@@ -14,9 +14,14 @@ function S = gapsum(P, T)
 %     P = spherefill(ones(500, 1), 10, 0);
 %     S = gapsum(P, 0.1);
 %
+%   The terms are added in a fixed order (i ascending, then j ascending),
+%   so the sum has the same bits whatever order the pairs are found in.
+%   From 1000 rows on, the close pairs are found through the rows sorted by
+%   cell, a copy that needs at most 64 bytes per sphere (and 32 kB) beside P.
+%
 %   Errors: gapsum:notEnoughInputs, :tooManyOutputs, :notRealDouble,
 %   :emptyInput, :tooFewColumns, :tooLarge; gapsum:outOfMemory when the host
-%   has no memory for the search grid (at most 58 bytes per sphere).
+%   has no memory for that copy.
 %   Ctrl-C stops a call within milliseconds (in MATLAB with the error
 %   gapsum:interrupted).
 %

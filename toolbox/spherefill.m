@@ -32,7 +32,7 @@ function P = spherefill(D, L, s)
 %   spherefill:nonFiniteEdge, spherefill:nonFiniteSize, and input errors
 %   spherefill:notEnoughInputs, :tooManyOutputs, :notRealDouble, :emptyInput,
 %   :noColumns, :tooLarge; spherefill:outOfMemory when the host has no memory
-%   for the search grid (at most 58 bytes per sphere).
+%   for the search grid (at most 36 bytes per sphere).
 %
 %   Ctrl-C stops a call within milliseconds (in MATLAB with the error
 %   spherefill:interrupted). The random sequence has then advanced by the
