@@ -82,8 +82,8 @@ SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
     plan.magnitude = std::fmax(std::fabs(lo), std::fabs(hi));
     plan.onePlusT = 1 + (T > 0 ? T : 0.0);
     grid.classify(count, [rs](std::int32_t i) { return rs[i]; });
-    if (mode == SearchMode::Grid || mode == SearchMode::Sorted) {
-        plan.route = mode == SearchMode::Sorted ? SumRoute::Sorted : SumRoute::Grid;
+    if (mode != SearchMode::Auto) {
+        plan.route = mode == SearchMode::Grid ? SumRoute::Grid : SumRoute::Sorted;
         return plan;
     }
     int crowded = 0;

@@ -46,7 +46,8 @@ SearchMode activeSearchMode() {
     if (chosenMode < 0) {
         chosenMode = static_cast<int>(SearchMode::Auto);
         if (const char* wanted = std::getenv("SPHEREFILL_SEARCH")) {
-            for (SearchMode m : {SearchMode::Auto, SearchMode::AllPairs, SearchMode::Grid, SearchMode::Sorted})
+            for (SearchMode m :
+                 {SearchMode::Auto, SearchMode::AllPairs, SearchMode::Grid, SearchMode::Sorted, SearchMode::Map})
                 if (std::strcmp(wanted, searchModeName(m)) == 0) chosenMode = static_cast<int>(m);
         }
     }
@@ -65,6 +66,8 @@ const char* searchModeName(SearchMode mode) {
         return "grid";
     case SearchMode::Sorted:
         return "sorted";
+    case SearchMode::Map:
+        return "map";
     }
     return "unknown";
 }

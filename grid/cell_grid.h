@@ -37,12 +37,14 @@ void adviseHugePages(void* data, std::size_t bytes);
 
 // How the routines find the pairs they test: by the cost rule, all pairs
 // always, or wherever its proof holds (for tests and benchmarks) the grid,
-// or the rows sorted by cell (the sum; the fill takes the grid for it).
-enum class SearchMode { Auto, AllPairs, Grid, Sorted };
+// the rows sorted by cell (the sum; the fill takes the grid for it), or the
+// grid with the fill's map of dead blocks from the first sphere on (the sum
+// takes the rows sorted by cell for it).
+enum class SearchMode { Auto, AllPairs, Grid, Sorted, Map };
 
 // The mode in use. Chosen on first use from the environment variable
-// SPHEREFILL_SEARCH (auto, pairs, grid or sorted); auto when it is unset or
-// unknown.
+// SPHEREFILL_SEARCH (auto, pairs, grid, sorted or map); auto when it is unset
+// or unknown.
 SearchMode activeSearchMode();
 void forceSearchMode(SearchMode mode);
 const char* searchModeName(SearchMode mode);

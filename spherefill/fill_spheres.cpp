@@ -4,16 +4,12 @@
 #include <cmath>
 #include <limits>
 
+#include "dead_blocks.h"
 #include "fill_spheres_paths.h"
+#include "grid_fill.h"
 #include "strict_arithmetic.h"
 
 namespace {
-
-// The coordinate of one draw: the integer converted exactly, divided by
-// 32767.0 (whatever the range of any platform rand), then scaled by L.
-double coordinate(double L, std::int32_t draw) {
-    return L * (static_cast<double>(draw) / 32767.0);
-}
 
 double distance(double x, double y, double z, double xj, double yj, double zj) {
     const double dx = x - xj;
@@ -72,90 +68,51 @@ std::int32_t gridStart(const double* diameters, double L, double s, std::int32_t
         if (grid.members(c) > grid.members(crowded)) crowded = c;
     }
     if (!std::isfinite(largestLimit(largest, s))) return count;
-    if (mode == SearchMode::Grid || mode == SearchMode::Sorted) return 1;
+    if (mode != SearchMode::Auto) return 1;
     if (count <= kGridFromSphere) return count;
     const double reach = searchReach(largestLimit(grid.largestRadius(crowded), s), std::fabs(L));
     if (!(CellGrid::searchedShare(grid.members(crowded), std::fabs(L), reach) < kLargestSearchedShare)) return count;
     return kGridFromSphere;
 }
 
-// One attempt in the grid: its draws, its candidate centre and its cell in
-// each class that holds spheres.
-struct Attempt {
-    std::int32_t draws[3];
-    double x, y, z;
-    std::int64_t own[CellGrid::kClasses];
-};
+// The map of dead blocks pays once most attempts are rejected, and costs a
+// few microseconds a placed sphere to mark. It is used in fills that end
+// dense: where the spheres with their clearance, (d + s)^3 pi / 6 each, fill
+// at least kMapFromFraction of the cube (measured: the two break even at
+// about 0.32 for 10^5 unit spheres, 0.335 for 10^4). It is switched on when
+// the spheres of a window of kMapWindow needed more than kMapFromAttempts
+// attempts each, and from then on marks the blocks around every placed sphere.
+constexpr double kMapFromFraction = 0.325;
+constexpr std::int32_t kMapWindow = 256;
+constexpr std::int64_t kMapFromAttempts = 4;
+// An attempt the map rejects counts as this many tests for the check, and
+// they are taken kMapRun at a time.
+constexpr std::int64_t kMapAttemptTests = 16;
+constexpr std::int64_t kMapRun = 4096;
 
-// Random sequential addition through the grid. Attempts are drawn ahead, so
-// that their cells can be fetched while earlier candidates are tested, but
-// only attempts that are sure to follow: the draws and their order stay
-// those of the plain loop.
-class GridFill {
-public:
-    static constexpr int kDepth = 8;  // attempts drawn ahead at most
+// The smallest radius among the spheres still to come, which the map's
+// proofs take. It only grows as spheres are placed; it is found again a few
+// times at most, since a smaller, stale value keeps every proof true.
+struct SmallestToCome {
+    double radius = 0;
+    std::int32_t lastAt = -1;  // the last sphere with that radius
+    int updates = 0;
 
-    GridFill(CellGrid& grid, GridTest test, const double* xs, const double* ys, const double* zs, const double* rs,
-             double L, double s, double radiusBound, RandomSource& random)
-        : grid_(grid), test_(test), query_{&grid, 0, classes_, reach_, nullptr, 0.0, xs, ys, zs, rs}, L_(L), s_(s),
-          radiusBound_(radiusBound), random_(random) {
-        for (int c = 0; c < CellGrid::kClasses; ++c)
-            if (grid.members(c) > 0) classes_[classCount_++] = c;
-        query_.classCount = classCount_;
-    }
-
-    // The sphere to place next has radius r. Its reach into each class: no
-    // sphere of the class has a larger limit against it than
-    // (r + the class's largest radius) + s.
-    void setRadius(double r) {
-        for (int k = 0; k < classCount_; ++k)
-            reach_[k] = searchReach((r + grid_.largestRadius(classes_[k])) + s_, std::fabs(L_));
-        query_.margin = 0x1p-20 * (((std::fabs(L_) + std::fabs(r)) + radiusBound_) + std::fabs(s_)) + 0x1p-100;
-    }
-
-    // The next attempt of sphere i, its `attempt`-th, drawn now or before.
-    const Attempt& next(std::int32_t i, std::int32_t count, std::int64_t attempt) {
-        if (size_ == 0) draw(append());
-        Attempt& current = ring_[head_];
-        // The attempt k places after this one surely follows while no sphere
-        // up to the last can be accepted and none reaches the cap before it:
-        // each attempt moves on by at most one sphere.
-        for (int k = size_; k <= kDepth; ++k) {
-            if (!(i + k < count && attempt + k - 1 < kMaxAttemptsPerSphere)) break;
-            draw(append());
+    // From sphere i on.
+    void find(const double* diameters, std::int32_t i, std::int32_t count) {
+        radius = std::numeric_limits<double>::infinity();
+        for (std::int32_t k = i; k < count; ++k) {
+            const double r = diameters[k] * 0.5;
+            if (r <= radius) radius = r, lastAt = k;
         }
-        return current;
     }
-    // Whether an earlier sphere rejects the current attempt; done with it.
-    bool rejects(const Attempt& current, double r) {
-        query_.own = current.own;
-        const bool rejected = test_(query_, current.x, current.y, current.z, r, s_);
-        head_ = (head_ + 1) % (kDepth + 1);
-        --size_;
-        return rejected;
+    // Sphere i is next.
+    void reach(const double* diameters, std::int32_t i, std::int32_t count) {
+        if (i > lastAt && updates < 8) {
+            ++updates;
+            find(diameters, i, count);
+        }
     }
-
-private:
-    Attempt& append() { return ring_[(head_ + size_++) % (kDepth + 1)]; }
-    // Draws an attempt, finds its own cells and asks for them early.
-    void draw(Attempt& a) {
-        for (std::int32_t& d : a.draws) d = random_.next();
-        a.x = coordinate(L_, a.draws[0]);
-        a.y = coordinate(L_, a.draws[1]);
-        a.z = coordinate(L_, a.draws[2]);
-        for (int k = 0; k < classCount_; ++k) a.own[k] = grid_.prefetchCell(classes_[k], a.x, a.y, a.z);
-    }
-
-    CellGrid& grid_;
-    GridTest test_;
-    GridCandidate query_;
-    double L_, s_, radiusBound_;
-    RandomSource& random_;
-    int classes_[CellGrid::kClasses] = {};
-    int classCount_ = 0;
-    double reach_[CellGrid::kClasses] = {};
-    Attempt ring_[kDepth + 1];  // the current attempt and those drawn ahead
-    int head_ = 0, size_ = 0;
 };
 
 // Why a rejected candidate ends the call, if it does: its limit against the
@@ -223,11 +180,29 @@ bool gridConflictPlain(const GridCandidate& q, double x, double y, double z, dou
     return false;
 }
 
+namespace {
+
+// Whether this fill takes the map: forced, or by the cost rule.
+bool mapPays(const double* diameters, double L, double s, std::int32_t count) {
+    const SearchMode mode = activeSearchMode();
+    if (mode != SearchMode::Auto) return mode == SearchMode::Map;
+    double volume = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const double extent = std::max(diameters[i] + s, 0.0);
+        volume += extent * extent * extent;
+    }
+    const double edge = std::fabs(L);
+    return volume * (3.14159265358979323846 / 6) >= kMapFromFraction * (edge * edge * edge);
+}
+
+}  // namespace
+
 std::size_t fillSpheresWorkspaceBytes(const double* diameters, double L, double s, std::int32_t count) {
     CellGrid grid;
     double radiusBound;
     return gridStart(diameters, L, s, count, grid, radiusBound) < count
-               ? CellGrid::workspaceBytes(count, CellGrid::Format::Compact)
+               ? CellGrid::workspaceBytes(count, CellGrid::Format::Compact) +
+                     (mapPays(diameters, L, s, count) ? DeadBlocks::workspaceBytes(count) : 0)
                : 0;
 }
 
@@ -255,38 +230,105 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
     GridFill gridFill(grid, gridTestFor(path), xs, ys, zs, rs, L, s, radiusBound, random);
     InterruptPoll poll(check, kInterruptInterval);
 
+    // The map, in the workspace after the grid, once the attempts say so.
+    const std::size_t gridBytes = CellGrid::workspaceBytes(count, CellGrid::Format::Compact);
+    DeadBlocks map;
+    // Forced, the grid goes without the map and the map starts at once.
+    const SearchMode mode = activeSearchMode();
+    const bool mapAllowed = gridFrom < count && mapPays(diameters, L, s, count);
+    bool mapOn = false, mapWanted = mapAllowed && mode == SearchMode::Map;
+    SmallestToCome smallest;
+    std::int64_t windowAttempts = 0;
+    std::int32_t windowSpheres = 0;
+
     for (std::int32_t i = 0; i < count; ++i) {
         const double r = diameters[i] * 0.5;
         const bool inGrid = i >= gridFrom;
         if (i == gridFrom)
             for (std::int32_t j = 0; j < i; ++j) grid.insert(j, xs[j], ys[j], zs[j], rs[j]);
         if (inGrid) gridFill.setRadius(r);
+        if (inGrid && mapWanted && !mapOn) {
+            mapWanted = false;
+            const GridWorkspace rest{static_cast<char*>(workspace.data) + gridBytes, workspace.bytes - gridBytes};
+            if (workspace.bytes > gridBytes && map.layout(rest, count, L)) {
+                mapOn = true;
+                smallest.find(diameters, i, count);
+                for (std::int32_t j = 0; j < i; ++j) map.markAround(xs[j], ys[j], zs[j], (smallest.radius + rs[j]) + s);
+                gridFill.useMap(&map);
+            }
+        }
+        if (mapOn) smallest.reach(diameters, i, count);
+        bool mapDecidedLast = false;
+        std::int64_t work = 0;  // done since the check was last told
         for (std::int64_t attempt = 1;; ++attempt) {
-            // Between attempts: the table holds what a stop would leave.
-            if (poll.stop(inGrid ? kGridAttemptTests : i + 1)) {
+            // Between attempts: the table holds what a stop would leave (the
+            // last attempt the map rejected is written only now).
+            if (poll.stop(work)) {
                 status.outcome = FillOutcome::Interrupted;
                 status.attempts = attempt - 1;
+                if (mapDecidedLast) {
+                    const Attempt& last = gridFill.centreOfLast();
+                    xs[i] = last.x, ys[i] = last.y, zs[i] = last.z, rs[i] = r;
+                }
                 return status;
             }
             double x, y, z;
-            bool rejected;
+            bool rejected = true;
+            if (mapOn && map.full()) {
+                // No lattice point can take a sphere still to come: every
+                // attempt up to the cap is rejected. The last one ends the
+                // call, as the cap would.
+                const Attempt& last = gridFill.skipTo(attempt, kMaxAttemptsPerSphere);
+                xs[i] = last.x, ys[i] = last.y, zs[i] = last.z, rs[i] = r;
+                status.attempts = kMaxAttemptsPerSphere;
+                const std::int32_t j = firstConflict(xs, ys, zs, rs, i, last.x, last.y, last.z, r, s);
+                if (j < 0) break;  // never: the map proved it rejected
+                status.outcome = FillOutcome::AttemptCap;
+                status.blocker = j;
+                return status;
+            }
+            work = inGrid ? kGridAttemptTests : i + 1;
+            if (inGrid && mapOn) {
+                // Most attempts end in a dead block of the map: they cost
+                // their draws and one bit, and write nothing, unless the
+                // last is the last the sphere may use. At most kMapRun at a
+                // time, so that the check is asked as often as ever.
+                const std::int64_t dead = gridFill.skipDead(
+                    i, count, attempt, std::min(kMaxAttemptsPerSphere, attempt + kMapRun - 1));
+                if (dead > 0) {
+                    attempt += dead - 1;
+                    status.attempts = attempt;
+                    mapDecidedLast = true;
+                    work = dead * kMapAttemptTests;
+                    if (attempt < kMaxAttemptsPerSphere) continue;
+                    const Attempt& last = gridFill.centreOfLast();
+                    xs[i] = last.x, ys[i] = last.y, zs[i] = last.z, rs[i] = r;
+                    const std::int32_t j = firstConflict(xs, ys, zs, rs, i, last.x, last.y, last.z, r, s);
+                    if (j < 0) break;  // never: the map proved it rejected
+                    status.outcome = FillOutcome::AttemptCap;
+                    status.blocker = j;
+                    return status;
+                }
+            }
             if (inGrid) {
-                const Attempt& current = gridFill.next(i, count, attempt);
-                x = current.x, y = current.y, z = current.z;
+                Attempt& current = gridFill.next(i, count, attempt);
                 rejected = gridFill.rejects(current, r);
+                x = current.x, y = current.y, z = current.z;
             } else {
-                x = coordinate(L, random.next());
-                y = coordinate(L, random.next());
-                z = coordinate(L, random.next());
+                x = latticeCoordinate(L, random.next());
+                y = latticeCoordinate(L, random.next());
+                z = latticeCoordinate(L, random.next());
             }
             xs[i] = x;
             ys[i] = y;
             zs[i] = z;
             rs[i] = r;
             status.attempts = attempt;
+            mapDecidedLast = false;
             if (inGrid) {
                 if (!rejected) {
                     grid.insert(i, x, y, z, r);
+                    if (mapOn) map.markAround(x, y, z, (smallest.radius + r) + s);
                     break;
                 }
                 // In the grid only the cap can stop the call.
@@ -303,6 +345,13 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
             }
         }
         status.placed = i + 1;
+        if (inGrid && !mapOn && mapAllowed && mode == SearchMode::Auto) {
+            windowAttempts += status.attempts;
+            if (++windowSpheres == kMapWindow) {
+                mapWanted = windowAttempts > kMapFromAttempts * kMapWindow;
+                windowAttempts = windowSpheres = 0;
+            }
+        }
     }
     return status;
 }

@@ -17,13 +17,46 @@ struct Pcg15 {
 
     std::uint64_t state = kInitialState;
 
-    static std::int32_t drawNext(void* context) {
-        Pcg15* self = static_cast<Pcg15*>(context);
-        const std::uint64_t old = self->state;
-        self->state = old * kMultiplier + kIncrement;
+    // The draw of a state.
+    static std::int32_t output(std::uint64_t old) {
         const std::uint32_t mixed = static_cast<std::uint32_t>(((old >> 18) ^ old) >> 27);
         const unsigned rotation = static_cast<unsigned>(old >> 59);
         const std::uint32_t out = (mixed >> rotation) | (mixed << ((32 - rotation) & 31));
         return static_cast<std::int32_t>(out >> 17);
+    }
+
+    static std::int32_t drawNext(void* context) {
+        Pcg15* self = static_cast<Pcg15*>(context);
+        const std::uint64_t old = self->state;
+        self->state = old * kMultiplier + kIncrement;
+        return output(old);
+    }
+
+    // n draws at once, the same as n calls of drawNext.
+    static void drawMany(void* context, std::int32_t* out, int n) {
+        Pcg15* self = static_cast<Pcg15*>(context);
+        std::uint64_t state = self->state;
+        for (int k = 0; k < n; ++k) {
+            out[k] = output(state);
+            state = state * kMultiplier + kIncrement;
+        }
+        self->state = state;
+    }
+
+    // Moves the state on by n draws in O(log n) steps: n steps of
+    // x -> m x + c compose to x -> M x + C, built up by squaring.
+    static void skipDraws(void* context, std::uint64_t n) {
+        Pcg15* self = static_cast<Pcg15*>(context);
+        std::uint64_t totalMultiplier = 1, totalIncrement = 0;
+        std::uint64_t multiplier = kMultiplier, increment = kIncrement;
+        for (; n > 0; n >>= 1) {
+            if (n & 1) {
+                totalMultiplier *= multiplier;
+                totalIncrement = totalIncrement * multiplier + increment;
+            }
+            increment = (multiplier + 1) * increment;
+            multiplier *= multiplier;
+        }
+        self->state = totalMultiplier * self->state + totalIncrement;
     }
 };

@@ -147,16 +147,19 @@ TEST(CellGrid, FillsAndSumsAreThoseOfTheAllPairsLoops) {
     for (const FillCase& c : fillCases()) {
         SCOPED_TRACE(c.name);
         const Filled pairs = fill(c, SearchMode::AllPairs);
-        const Filled grid = fill(c, SearchMode::Grid);
         bool finite = std::isfinite(c.L) && std::isfinite(c.s);
         for (double d : c.diameters) finite &= std::isfinite(d);
-        EXPECT_EQ(grid.grid, finite) << "the grid runs wherever every value is finite";
-        EXPECT_EQ(bitsOf(grid.table), bitsOf(pairs.table));
-        EXPECT_EQ(grid.draws, pairs.draws);
-        EXPECT_EQ(grid.status.outcome, pairs.status.outcome);
-        EXPECT_EQ(grid.status.placed, pairs.status.placed);
-        EXPECT_EQ(grid.status.attempts, pairs.status.attempts);
-        EXPECT_EQ(grid.status.blocker, pairs.status.blocker);
+        for (SearchMode mode : {SearchMode::Grid, SearchMode::Map}) {
+            SCOPED_TRACE(searchModeName(mode));
+            const Filled grid = fill(c, mode);
+            EXPECT_EQ(grid.grid, finite) << "the grid runs wherever every value is finite";
+            EXPECT_EQ(bitsOf(grid.table), bitsOf(pairs.table));
+            EXPECT_EQ(grid.draws, pairs.draws);
+            EXPECT_EQ(grid.status.outcome, pairs.status.outcome);
+            EXPECT_EQ(grid.status.placed, pairs.status.placed);
+            EXPECT_EQ(grid.status.attempts, pairs.status.attempts);
+            EXPECT_EQ(grid.status.blocker, pairs.status.blocker);
+        }
 
         const ConstSphereTable table{pairs.table.data(), static_cast<std::int32_t>(c.diameters.size())};
         for (double T : thresholds) {

@@ -47,7 +47,7 @@ TEST(Interrupt, AFillStopsWhenTheCheckSaysAndKeepsItsTable) {
     const struct {
         SearchMode mode;
         int count;
-    } cases[] = {{SearchMode::AllPairs, 6000}, {SearchMode::Grid, 20000}};
+    } cases[] = {{SearchMode::AllPairs, 6000}, {SearchMode::Grid, 20000}, {SearchMode::Map, 50000}};
     for (const auto& [mode, count] : cases) {
         SCOPED_TRACE(searchModeName(mode));
         forceSearchMode(mode);
@@ -66,10 +66,21 @@ TEST(Interrupt, AFillStopsWhenTheCheckSaysAndKeepsItsTable) {
         const std::int32_t placed = stopped.status.placed;
         ASSERT_LT(placed, count);
         EXPECT_LT(stopped.draws, plain.draws);
+        // Row `placed` holds the candidate of its last attempt, if any: a
+        // fill of the spheres before it takes the draws before that sphere
+        // (nothing is drawn ahead past the last sphere).
+        double last[4] = {0, 0, 0, 0};
+        if (stopped.status.attempts > 0) {
+            const std::vector<double> before(diameters.begin(), diameters.begin() + placed);
+            const std::uint64_t skip = fill(before, L, InterruptCheck{}).draws + 3 * (stopped.status.attempts - 1);
+            SeededDraws replay(5);
+            for (std::uint64_t k = 0; k < skip; ++k) SeededDraws::drawNext(&replay);
+            for (int c = 0; c < 3; ++c) last[c] = L * (SeededDraws::drawNext(&replay) / 32767.0);
+            last[3] = 0.5;
+        }
         for (int c = 0; c < 4; ++c) {
             for (std::int32_t i = 0; i < count; ++i) {
-                const double want = i < placed ? plain.table[c * count + i] : 0.0;
-                if (i == placed && stopped.status.attempts > 0) continue;  // the last candidate
+                const double want = i < placed ? plain.table[c * count + i] : i == placed ? last[c] : 0.0;
                 ASSERT_EQ(bitsOf(stopped.table[c * count + i]), bitsOf(want)) << "row " << i << " column " << c;
             }
         }

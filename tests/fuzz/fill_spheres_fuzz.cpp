@@ -44,9 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     forceSimdPath(SimdPath::Plain);
     forceSearchMode(SearchMode::AllPairs);
     const Run plain = fill(diameters, L, s, bytes.rest(), bytes.left());
-    // Every other path, then every path through the grid, forced at any size.
-    for (int run = 1; run < 6; ++run) {
-        forceSearchMode(run < 3 ? SearchMode::AllPairs : SearchMode::Grid);
+    // Every other path, then every path through the grid and through the
+    // grid with the map, forced at any size.
+    for (int run = 1; run < 9; ++run) {
+        forceSearchMode(run < 3 ? SearchMode::AllPairs : run < 6 ? SearchMode::Grid : SearchMode::Map);
         if (!forceSimdPath(run % 3 == 0 ? SimdPath::Plain : run % 3 == 1 ? SimdPath::Avx2 : SimdPath::Avx512))
             continue;
         const Run other = fill(diameters, L, s, bytes.rest(), bytes.left());

@@ -80,11 +80,12 @@ struct Outcome {
 
 inline Outcome run(FuzzBytes& bytes, const char* prefix) {
     Outcome out;
-    // The first byte also chooses the search: the cost rule, or the grid
-    // forced at any size.
+    // The first byte also chooses the search: the cost rule, or the grid,
+    // the map or the rows sorted by cell forced at any size.
     const std::uint8_t first = bytes.byte();
     const int nlhs = first % 3;
-    forceSearchMode((first / 3) % 2 ? SearchMode::Grid : SearchMode::Auto);
+    const SearchMode modes[] = {SearchMode::Auto, SearchMode::Grid, SearchMode::Map, SearchMode::Sorted};
+    forceSearchMode(modes[(first / 3) % 4]);
     const int nrhs = bytes.byte() % 6;
     for (int k = 0; k < nrhs; ++k) out.inputs.push_back(makeInput(bytes, k));
     std::vector<Copy> before;

@@ -1,0 +1,159 @@
+#include "dead_blocks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+// Why a marked block rejects every candidate in it.
+//
+// The fill rejects a candidate at (x', y', z') against a placed sphere at
+// (x, y, z) when !(sqrt((dx*dx + dy*dy) + dz*dz) > limit'), with dx = x' - x
+// and so on and limit' = (r' + r_j) + s, each operation rounded to double.
+// A block is a box of lattice points [a0, a1] x [b0, b1] x [c0, c1], and:
+//   - x' = fl(L * fl(a / 32767.0)) is monotone in a (rounding is monotone,
+//     and so is scaling by L, increasing for L > 0, decreasing for L < 0);
+//   - fl(x' - x) is monotone in x', so over the block |fl(x' - x)| is largest
+//     at a0 or a1: farthest() takes the larger of the two, computed as the
+//     test computes it (fl(x - x') is -fl(x' - x) exactly);
+//   - fl(d * d) grows with |d|, a rounded sum of non-negative terms grows with
+//     each term, and the correctly rounded square root is monotone.
+// So the test's distance of every lattice point of the block is at most D,
+// the same arithmetic applied to the three largest |differences|. If
+// D <= limit (an ordered comparison: false for NaN), every point's distance
+// is <= limit, and with limit = (r + r_j) + s for r at most the radius of
+// every sphere still to come, limit <= limit' too (rounding is monotone), so
+// dist > limit' is false: the sphere at (x, y, z) rejects the candidate. The
+// proof uses no margin: it is the test's own arithmetic at the block's corner.
+//
+// D <= limit is mostly decided from the sum of squares d2 without its root,
+// for limit in [2^-500, 2^500], where its square is normal: with u = 2^-53,
+// d2 < fl(fl(limit^2) (1 - 2^-48)) gives d2 < limit^2 (1 - 2^-48)(1 + u)^2
+// < limit^2 (1 - 2^-49), so sqrt(d2) < limit (1 - 2^-50) and its rounding is
+// at most limit: D <= limit. Likewise d2 > fl(fl(limit^2) (1 + 2^-48)) gives
+// D > limit. Between the two, the root is taken and compared.
+//
+// Along a line of blocks (fixed b and c blocks), the largest |dx| over block
+// n falls and then rises with n (it is the farther end of the block from x),
+// so the dead blocks of a line form one run, found from a first estimate and
+// checked block by block at both of its ends.
+
+namespace {
+
+constexpr std::size_t kAlign = 64;
+
+// Bits of the block number per axis: the finest blocks whose map, one bit a
+// block, fits in kBytesPerSphere bytes a sphere; 0 when none does.
+int blockBitsFor(std::int32_t count) {
+    if (count <= 0) return 0;
+    const double budgetBits = 8.0 * DeadBlocks::kBytesPerSphere * double(count);
+    int bits = 0;
+    while (bits < DeadBlocks::kDrawBits && std::ldexp(1.0, 3 * (bits + 1)) <= budgetBits) ++bits;
+    return bits;
+}
+
+// The bits set in a word, without relying on an instruction for it.
+std::uint64_t bitCount(std::uint64_t w) {
+    w = w - ((w >> 1) & 0x5555555555555555u);
+    w = (w & 0x3333333333333333u) + ((w >> 2) & 0x3333333333333333u);
+    w = (w + (w >> 4)) & 0x0f0f0f0f0f0f0f0fu;
+    return (w * 0x0101010101010101u) >> 56;
+}
+
+std::size_t mapBytes(int blockBits) {
+    const std::size_t words = ((std::size_t(1) << (3 * blockBits)) + 63) / 64;
+    return words * sizeof(std::uint64_t);
+}
+
+// The coordinates of each block's first and last draw, along an axis.
+std::size_t endsBytes(int blockBits) { return (std::size_t(2) << blockBits) * sizeof(double); }
+
+}  // namespace
+
+std::size_t DeadBlocks::workspaceBytes(std::int32_t count) {
+    const int bits = blockBitsFor(count);
+    return bits == 0 ? 0 : kAlign + endsBytes(bits) + mapBytes(bits);
+}
+
+bool DeadBlocks::layout(GridWorkspace workspace, std::int32_t count, double L) {
+    const int bits = blockBitsFor(count);
+    if (bits == 0 || !(std::fabs(L) > 0) || !std::isfinite(L) || !workspace.data) return false;
+    char* at = static_cast<char*>(workspace.data);
+    at += (kAlign - reinterpret_cast<std::uintptr_t>(at) % kAlign) % kAlign;
+    if (at + endsBytes(bits) + mapBytes(bits) > static_cast<char*>(workspace.data) + workspace.bytes) return false;
+    L_ = L;
+    drawsPerUnit_ = 32767.0 / L;
+    blockBits_ = bits;
+    shift_ = kDrawBits - bits;
+    blocksPerAxis_ = std::int64_t(1) << bits;
+    ends_ = reinterpret_cast<double*>(at);
+    for (std::int64_t n = 0; n < blocksPerAxis_; ++n) {
+        ends_[2 * n] = latticeCoordinate(L, static_cast<std::int32_t>(n << shift_));
+        ends_[2 * n + 1] = latticeCoordinate(L, static_cast<std::int32_t>(((n + 1) << shift_) - 1));
+    }
+    bits_ = reinterpret_cast<std::uint64_t*>(at + endsBytes(bits));
+    std::memset(bits_, 0, mapBytes(bits));
+    adviseHugePages(bits_, mapBytes(bits));
+    totalBlocks_ = std::uint64_t(1) << (3 * bits);
+    deadBlocks_ = 0;
+    return true;
+}
+
+
+
+void DeadBlocks::setRun(std::uint64_t line, std::int64_t first, std::int64_t last) {
+    const std::uint64_t from = line * std::uint64_t(blocksPerAxis_) + std::uint64_t(first);
+    const std::uint64_t to = line * std::uint64_t(blocksPerAxis_) + std::uint64_t(last);  // inclusive
+    for (std::uint64_t word = from >> 6; word <= to >> 6; ++word) {
+        const std::uint64_t lo = word == from >> 6 ? from & 63 : 0;
+        const std::uint64_t hi = word == to >> 6 ? to & 63 : 63;
+        const std::uint64_t mask = (hi == 63 ? ~std::uint64_t(0) : (std::uint64_t(1) << (hi + 1)) - 1) &
+                                   ~((std::uint64_t(1) << lo) - 1);
+        deadBlocks_ += bitCount(mask & ~bits_[word]);
+        bits_[word] |= mask;
+    }
+}
+
+void DeadBlocks::markAround(double x, double y, double z, double limit) {
+    if (!bits_ || !(limit > 0) || !std::isfinite(limit)) return;
+    // Outside [2^-500, 2^500] the squares decide nothing; the roots do.
+    const bool squares = limit >= 0x1p-500 && limit <= 0x1p500;
+    const double limit2 = limit * limit;
+    const double below = squares ? limit2 * (1 - 0x1p-48) : 0.0;
+    const double above = squares ? limit2 * (1 + 0x1p-48) : std::numeric_limits<double>::infinity();
+    // The blocks along an axis within `reach` of v, by estimate, one more on
+    // each side.
+    const auto range = [&](double v, double reach, std::int64_t& lo, std::int64_t& hi) {
+        const std::int64_t a = blockAt(v - reach), b = blockAt(v + reach);
+        lo = std::max<std::int64_t>(std::min(a, b) - 1, 0);
+        hi = std::min<std::int64_t>(std::max(a, b) + 1, blocksPerAxis_ - 1);
+    };
+    const double blockEdge = std::fabs(L_) / 32767.0 * double(std::int64_t(1) << shift_);
+    std::int64_t z0, z1;
+    range(z, limit, z0, z1);
+    for (std::int64_t bz = z0; bz <= z1; ++bz) {
+        const double dz = farthest(bz, z);
+        const double roomYZ = limit2 - dz * dz;
+        if (!(roomYZ > 0)) continue;
+        std::int64_t y0, y1;
+        range(y, std::sqrt(roomYZ), y0, y1);
+        for (std::int64_t by = y0; by <= y1; ++by) {
+            const double dy = farthest(by, y);
+            const auto deadAt = [&](std::int64_t n) { return within(farthest(n, x), dy, dz, limit, below, above); };
+            // A first estimate of the run from the room left along x, then
+            // each end moved to the last block that passes the test.
+            const double room = roomYZ - dy * dy;
+            if (!(room > 0)) continue;
+            const double half = std::sqrt(room) - blockEdge;
+            std::int64_t lo = std::min(blockAt(x - half), blockAt(x + half));
+            std::int64_t hi = std::max(blockAt(x - half), blockAt(x + half));
+            if (!(half > 0)) lo = hi = blockAt(x);
+            while (lo <= hi && !deadAt(lo)) ++lo;
+            if (lo > hi) continue;
+            while (!deadAt(hi)) --hi;
+            while (lo > 0 && deadAt(lo - 1)) --lo;
+            while (hi + 1 < blocksPerAxis_ && deadAt(hi + 1)) ++hi;
+            setRun((std::uint64_t(bz) << blockBits_ | std::uint64_t(by)), lo, hi);
+        }
+    }
+}

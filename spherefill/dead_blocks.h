@@ -1,0 +1,98 @@
+#pragma once
+
+// Blocks of the lattice of candidate centres that are proven to reject every
+// candidate in them. A candidate's three draws (a, b, c), each 0..32767, put
+// its centre at (latticeCoordinate(L, a), ...), whatever the sphere: a point
+// of a fixed lattice of 32768^3. The lattice is cut into blocks of 2^shift
+// draws a side, and a bitmap holds one bit a block: set once it is proven
+// that every lattice point of the block lies, as the fill's own test
+// computes it, no farther from some placed sphere than the limit of any
+// sphere still to come. A candidate in a dead block is then rejected by
+// reading one bit.
+//
+// The map knows the lattice and the test's arithmetic, nothing of the fill's
+// order or its spheres. Its memory comes from a workspace the caller hands
+// over: at most kBytesPerSphere bytes a sphere.
+
+#include <cstddef>
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "cell_grid.h"
+
+// The centre coordinate of one draw: the integer converted exactly, divided
+// by 32767.0 (whatever the range of any platform rand), then scaled by L.
+inline double latticeCoordinate(double L, std::int32_t draw) {
+    return L * (static_cast<double>(draw) / 32767.0);
+}
+
+class DeadBlocks {
+public:
+    static constexpr int kDrawBits = 15;  // draws 0..32767
+    static constexpr std::size_t kBytesPerSphere = 32;
+
+    // The map's bytes for a fill of `count` spheres: the finest blocks whose
+    // bitmap stays within kBytesPerSphere a sphere.
+    static std::size_t workspaceBytes(std::int32_t count);
+
+    // Lays the map out in `workspace` (at least workspaceBytes(count)) for
+    // a cube edge L (finite), with no block dead. False when too small.
+    bool layout(GridWorkspace workspace, std::int32_t count, double L);
+
+    // The block of a candidate's draws, and whether it is dead.
+    std::uint64_t blockOf(std::int32_t a, std::int32_t b, std::int32_t c) const {
+        return (((std::uint64_t(c) >> shift_) << blockBits_ | (std::uint64_t(b) >> shift_)) << blockBits_) |
+               (std::uint64_t(a) >> shift_);
+    }
+    bool dead(std::uint64_t block) const { return (bits_[block >> 6] >> (block & 63)) & 1; }
+    void prefetch(std::uint64_t block) const {
+#if defined(__GNUC__)
+        __builtin_prefetch(bits_ + (block >> 6));
+#else
+        (void)block;
+#endif
+    }
+
+    // Marks dead every block whose every lattice point (x', y', z') has
+    // !(sqrt((dx*dx + dy*dy) + dz*dz) > limit), with dx = x' - x and so on,
+    // each operation rounded as the fill's test rounds it: a placed sphere at
+    // (x, y, z), and limit = (r + r_j) + s for the smallest radius r still
+    // to come, so that the proof holds for every sphere still to come.
+    void markAround(double x, double y, double z, double limit);
+
+    // Whether every block is dead: then no lattice point can take a sphere.
+    bool full() const { return deadBlocks_ == totalBlocks_; }
+    std::uint64_t deadBlocks() const { return deadBlocks_; }
+    std::uint64_t totalBlocks() const { return totalBlocks_; }
+
+private:
+    // The largest |difference| the test computes between centre v and the
+    // lattice coordinates of block n along an axis.
+    double farthest(std::int64_t n, double v) const {
+        return std::max(std::fabs(ends_[2 * n] - v), std::fabs(ends_[2 * n + 1] - v));
+    }
+    // Whether the test's distance from a placed sphere of a point whose
+    // differences are dx, dy, dz is at most `limit`; limit2Below and
+    // limit2Above bound the squares that decide it without a root.
+    static bool within(double dx, double dy, double dz, double limit, double limit2Below, double limit2Above) {
+        const double d2 = (dx * dx + dy * dy) + dz * dz;
+        if (d2 < limit2Below) return true;
+        if (d2 > limit2Above) return false;
+        return std::sqrt(d2) <= limit;
+    }
+    // The block along an axis that holds coordinate v, clamped to the cube:
+    // only an estimate, since every block it leads to is tested.
+    std::int64_t blockAt(double v) const {
+        const double draw = std::min(std::max(v * drawsPerUnit_, 0.0), 32767.0);  // NaN goes to 0
+        return static_cast<std::int64_t>(draw) >> shift_;
+    }
+    void setRun(std::uint64_t line, std::int64_t first, std::int64_t last);
+
+    double L_ = 0, drawsPerUnit_ = 0;
+    int shift_ = 0, blockBits_ = 0;
+    std::int64_t blocksPerAxis_ = 0;
+    std::uint64_t* bits_ = nullptr;
+    double* ends_ = nullptr;  // by block along an axis: the coordinates of its first and last draw
+    std::uint64_t totalBlocks_ = 0, deadBlocks_ = 0;
+};

@@ -1,0 +1,123 @@
+// The map of dead blocks at the edge of its proof, against a simple
+// reference: a block is dead only if every corner of it (the farthest
+// lattice points) is, in the fill's own arithmetic, no farther from the
+// sphere than the limit; and the fill's test must then reject lattice points
+// drawn from it. Also the plug-in generator's jumps and bulk draws.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "dead_blocks.h"
+#include "pcg15.h"
+#include "test_support.h"
+
+namespace {
+
+// 8 blocks a side, of 4096 draws each: the map of 2 spheres. With L = 32767
+// each draw's coordinate is the draw itself, so distances are exact here.
+constexpr std::int32_t kSpheres = 2;
+constexpr int kBlockDraws = 4096;
+constexpr double kEdge = 32767.0;
+
+double testDistance(double x, double y, double z, double xj, double yj, double zj) {
+    const double dx = x - xj, dy = y - yj, dz = z - zj;
+    return std::sqrt((dx * dx + dy * dy) + dz * dz);
+}
+
+// Whether every corner of block (bx, by, bz) is, in the fill's arithmetic,
+// no farther than the limit (an ordered comparison: a NaN limit proves
+// nothing, though the fill's test would reject).
+bool allCornersRejected(int bx, int by, int bz, double x, double y, double z, double limit) {
+    for (int corner = 0; corner < 8; ++corner) {
+        const int a = bx * kBlockDraws + (corner & 1 ? kBlockDraws - 1 : 0);
+        const int b = by * kBlockDraws + (corner & 2 ? kBlockDraws - 1 : 0);
+        const int c = bz * kBlockDraws + (corner & 4 ? kBlockDraws - 1 : 0);
+        const double d = testDistance(latticeCoordinate(kEdge, a), latticeCoordinate(kEdge, b),
+                                      latticeCoordinate(kEdge, c), x, y, z);
+        if (!(d <= limit)) return false;
+    }
+    return true;
+}
+
+struct MarkCase {
+    std::string name;
+    double x, y, z, limit;
+    bool blockZeroDead;  // block (0, 0, 0)
+};
+
+TEST(DeadBlocks, MarksExactlyTheBlocksWhoseFarthestPointsAreWithinTheLimit) {
+    // A centre at (4095 - A, 4095 - B, 4095 - C) with A, B, C >= 2048 puts
+    // the farthest corner of block 0 at differences (A, B, C): with
+    // (2048, 3072, 6144) at distance 7168 exactly.
+    const double x = 4095 - 2048, y = 4095 - 3072, z = 4095 - 6144;
+    const std::vector<MarkCase> cases = {
+        {"farthest corner exactly at the limit: a tie rejects", x, y, z, 7168, true},
+        {"one lattice step beyond the limit", x - 1, y, z, 7168, false},
+        {"the limit one ulp short of the corner", x, y, z, std::nextafter(7168.0, 0.0), false},
+        {"a negative clearance lowers the limit: (0.5 + 7168) + -0.5", x, y, z, (0.5 + 7168.0) + -0.5, true},
+        {"zero diameters: (0 + 0) + s", x, y, z, (0.0 + 0.0) + 7168.0, true},
+        {"mixed sizes: (2000 + 5168) + 0", x, y, z, (2000.0 + 5168.0) + 0.0, true},
+        {"a centre inside the cube, a large limit", 16000.5, 9000.25, 30000, 12000, false},
+        {"a limit below a block's half diagonal marks nothing", 16383.5, 16383.5, 16383.5, 3000, false},
+        {"a negative limit marks nothing", 100, 100, 100, -5, false},
+        {"a NaN limit marks nothing", 100, 100, 100, std::numeric_limits<double>::quiet_NaN(), false},
+    };
+    SeededDraws seeded(9);
+    for (const MarkCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<unsigned char> memory(DeadBlocks::workspaceBytes(kSpheres));
+        DeadBlocks map;
+        ASSERT_TRUE(map.layout(GridWorkspace{memory.data(), memory.size()}, kSpheres, kEdge));
+        ASSERT_EQ(map.totalBlocks(), 512u) << "blocks of 4096 draws a side";
+        map.markAround(c.x, c.y, c.z, c.limit);
+        EXPECT_EQ(map.dead(map.blockOf(0, 0, 0)), c.blockZeroDead);
+        std::uint64_t dead = 0;
+        for (int bz = 0; bz < 8; ++bz)
+            for (int by = 0; by < 8; ++by)
+                for (int bx = 0; bx < 8; ++bx) {
+                    const bool want = allCornersRejected(bx, by, bz, c.x, c.y, c.z, c.limit);
+                    const std::uint64_t block = map.blockOf(bx * kBlockDraws, by * kBlockDraws, bz * kBlockDraws);
+                    ASSERT_EQ(map.dead(block), want) << "block " << bx << " " << by << " " << bz;
+                    dead += want;
+                    if (!want) continue;
+                    // Lattice points of a dead block are rejected by the test.
+                    for (int k = 0; k < 16; ++k) {
+                        const int a = bx * kBlockDraws + SeededDraws::drawNext(&seeded) % kBlockDraws;
+                        const int b = by * kBlockDraws + SeededDraws::drawNext(&seeded) % kBlockDraws;
+                        const int cz = bz * kBlockDraws + SeededDraws::drawNext(&seeded) % kBlockDraws;
+                        EXPECT_FALSE(testDistance(latticeCoordinate(kEdge, a), latticeCoordinate(kEdge, b),
+                                                  latticeCoordinate(kEdge, cz), c.x, c.y, c.z) > c.limit);
+                    }
+                }
+        EXPECT_EQ(map.deadBlocks(), dead);
+        EXPECT_EQ(map.full(), dead == 512);
+    }
+}
+
+// The draws behind a jump and a bulk draw are those of one draw at a time,
+// from the plug-in's start and from anywhere else.
+TEST(Pcg15, JumpsAndBulkDrawsGiveTheDrawsOfOneAtATime) {
+    for (std::uint64_t start : {0ull, 1ull, 12345ull}) {
+        for (std::uint64_t n : {0ull, 1ull, 2ull, 3ull, 1000ull, (1ull << 20) + 7}) {
+            SCOPED_TRACE("start " + std::to_string(start) + ", n " + std::to_string(n));
+            Pcg15 one, jumped, bulk;
+            for (Pcg15* g : {&one, &jumped, &bulk})
+                for (std::uint64_t k = 0; k < start; ++k) Pcg15::drawNext(g);
+            for (std::uint64_t k = 0; k < n; ++k) Pcg15::drawNext(&one);
+            Pcg15::skipDraws(&jumped, n);
+            EXPECT_EQ(jumped.state, one.state);
+            if (n > 4096) continue;
+            Pcg15 again;
+            for (std::uint64_t k = 0; k < start; ++k) Pcg15::drawNext(&again);
+            std::vector<std::int32_t> many(n);
+            Pcg15::drawMany(&bulk, many.data(), static_cast<int>(n));
+            for (std::uint64_t k = 0; k < n; ++k) ASSERT_EQ(many[k], Pcg15::drawNext(&again)) << k;
+            EXPECT_EQ(bulk.state, again.state);
+        }
+    }
+}
+
+}  // namespace
