@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "fill_spheres.h"
@@ -27,7 +28,7 @@ constexpr double kPi = 3.14159265358979323846;
 
 struct Packing {
     std::vector<double> diameters;
-    double L = 0;
+    double L = 0, s = 0;
 };
 
 // Unit spheres at volume fraction phi, or diameters 1 and 10 with equal
@@ -59,6 +60,7 @@ struct Fill {
     std::vector<double> table;
     std::uint64_t draws = 0;
     double seconds = 0;
+    FillStatus status{};
 };
 
 // The generator of 1.x, the classic 32-bit congruential one, for comparison.
@@ -81,6 +83,25 @@ struct CountedDraws {
         ++self->taken;
         return Generator::drawNext(&self->generator);
     }
+    // As the plug-in's source does where the generator can; else one at a time.
+    static void skip(void* context, std::uint64_t n) {
+        auto* self = static_cast<CountedDraws*>(context);
+        if constexpr (std::is_same_v<Generator, Pcg15>) {
+            self->taken += n;
+            Pcg15::skipDraws(&self->generator, n);
+        } else {
+            for (; n > 0; --n) drawNext(context);
+        }
+    }
+    static void drawMany(void* context, std::int32_t* out, int n) {
+        auto* self = static_cast<CountedDraws*>(context);
+        if constexpr (std::is_same_v<Generator, Pcg15>) {
+            self->taken += n;
+            Pcg15::drawMany(&self->generator, out, n);
+        } else {
+            for (int k = 0; k < n; ++k) out[k] = drawNext(context);
+        }
+    }
 };
 
 template <typename Generator = Pcg15>
@@ -88,12 +109,13 @@ Fill runFill(const Packing& p, SearchMode mode) {
     forceSearchMode(mode);
     const std::int32_t count = static_cast<std::int32_t>(p.diameters.size());
     CountedDraws<Generator> draws;
-    RandomSource source{&CountedDraws<Generator>::drawNext, &draws};
+    RandomSource source{&CountedDraws<Generator>::drawNext, &draws, &CountedDraws<Generator>::skip,
+                        &CountedDraws<Generator>::drawMany};
     Fill f;
     f.table.assign(4 * p.diameters.size(), 0.0);
     const auto start = std::chrono::steady_clock::now();
-    const Workspace memory(fillSpheresWorkspaceBytes(p.diameters.data(), p.L, 0.0, count));
-    fillSpheres(p.diameters.data(), p.L, 0.0, source, SphereTable{f.table.data(), count}, memory.view());
+    const Workspace memory(fillSpheresWorkspaceBytes(p.diameters.data(), p.L, p.s, count));
+    f.status = fillSpheres(p.diameters.data(), p.L, p.s, source, SphereTable{f.table.data(), count}, memory.view());
     f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     f.draws = draws.taken;
     forceSearchMode(SearchMode::Auto);
@@ -191,6 +213,62 @@ void sumBench(benchmark::State& state, std::string fill, int count, bool twoSize
     state.counters["floor_ms"] = 1e3 * floor;
 }
 
+// The cases of the dense-fill goals, each with the map by the cost rule and
+// with the grid alone: unit spheres at a volume fraction, a shuffled mixture
+// of diameters 1 and 2 with clearance 0.05, and 1:10 largest first.
+enum class Mix { Unit, OneAndTwo, OneToTen };
+
+Packing goalPacking(int count, double phi, Mix mix) {
+    if (mix == Mix::OneToTen) return packing(count, phi, true);
+    Packing p = packing(count, phi, false);
+    if (mix == Mix::OneAndTwo) {
+        Pcg15 order;
+        for (double& d : p.diameters) d = Pcg15::drawNext(&order) & 1 ? 2.0 : 1.0;
+        double volume = 0;
+        for (double d : p.diameters) volume += kPi / 6 * d * d * d;
+        p.L = std::cbrt(volume / phi);
+        p.s = 0.05;
+    }
+    return p;
+}
+
+void goalBench(benchmark::State& state, int count, double phi, Mix mix, SearchMode mode) {
+    const Packing p = goalPacking(count, phi, mix);
+    Fill last;
+    for (auto _ : state) {
+        last = runFill(p, mode);
+        state.SetIterationTime(last.seconds);
+    }
+    const double attempts = last.draws / 3.0;
+    state.counters["attempts_per_sphere"] = attempts / count;
+    state.counters["map_share"] = last.status.mapRejected / attempts;
+    state.counters["ns_per_attempt"] = 1e9 * last.seconds / attempts;
+    state.counters["outcome"] = static_cast<double>(last.status.outcome);
+    state.counters["placed"] = last.status.placed;
+}
+
+void addGoals() {
+    struct Goal {
+        const char* name;
+        int count;
+        double phi;
+        Mix mix;
+    };
+    const Goal goals[] = {
+        {"N=10000/phi=0.30", 10000, 0.30, Mix::Unit},       {"N=100000/phi=0.30", 100000, 0.30, Mix::Unit},
+        {"N=1000000/phi=0.30", 1000000, 0.30, Mix::Unit},   {"N=100000/phi=0.36", 100000, 0.36, Mix::Unit},
+        {"N=100000/phi=0.37", 100000, 0.37, Mix::Unit},     {"N=1000000/phi=0.36", 1000000, 0.36, Mix::Unit},
+        {"N=1000000/phi=0.37", 1000000, 0.37, Mix::Unit},   {"N=10000000/phi=0.30", 10000000, 0.30, Mix::Unit},
+        {"N=10000/phi=0.45", 10000, 0.45, Mix::Unit},       {"1and2/N=100000/phi=0.30", 100000, 0.30, Mix::OneAndTwo},
+        {"1:10/N=100000/phi=0.30", 100000, 0.30, Mix::OneToTen},
+    };
+    for (const Goal& g : goals)
+        for (SearchMode mode : {SearchMode::Auto, SearchMode::Grid})
+            benchmark::RegisterBenchmark((std::string("goal/") + g.name + "/" + searchModeName(mode)).c_str(),
+                                         goalBench, g.count, g.phi, g.mix, mode)
+                ->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+}
+
 // A fill with the classic generator: its time against the plug-in's.
 void classicFillBench(benchmark::State& state, int count) {
     const Packing p = packing(count, 0.30, false);
@@ -262,7 +340,22 @@ void registerAll() {
         addFill(name, 10000, phi, false, SearchMode::Auto);
     }
     // The generator: a draw, and whole fills with the classic one of 1.x.
+    addGoals();
     benchmark::RegisterBenchmark("draws/pcg15", drawBench<Pcg15>);
+    benchmark::RegisterBenchmark("draws/pcg15-bulk", [](benchmark::State& state) {
+        Pcg15 generator;
+        RandomSource source{&Pcg15::drawNext, &generator, &Pcg15::skipDraws, &Pcg15::drawMany};
+        std::int32_t out[48];
+        std::int32_t sum = 0;
+        for (auto _ : state) {
+            for (int k = 0; k < 1000; k += 48) {
+                source.next(out, 48);
+                sum += out[k % 48];
+            }
+        }
+        benchmark::DoNotOptimize(sum);
+        state.SetItemsProcessed(state.iterations() * 1008);
+    });
     benchmark::RegisterBenchmark("draws/classic", drawBench<ClassicDraws>);
     for (int count : {10000, 100000})
         benchmark::RegisterBenchmark(("fill/phi=0.30/N=" + std::to_string(count) + "/classic").c_str(),

@@ -278,6 +278,7 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
                 // No lattice point can take a sphere still to come: every
                 // attempt up to the cap is rejected. The last one ends the
                 // call, as the cap would.
+                status.mapRejected += kMaxAttemptsPerSphere - attempt + 1;
                 const Attempt& last = gridFill.skipTo(attempt, kMaxAttemptsPerSphere);
                 xs[i] = last.x, ys[i] = last.y, zs[i] = last.z, rs[i] = r;
                 status.attempts = kMaxAttemptsPerSphere;
@@ -296,6 +297,7 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
                 const std::int64_t dead = gridFill.skipDead(
                     i, count, attempt, std::min(kMaxAttemptsPerSphere, attempt + kMapRun - 1));
                 if (dead > 0) {
+                    status.mapRejected += dead;
                     attempt += dead - 1;
                     status.attempts = attempt;
                     mapDecidedLast = true;

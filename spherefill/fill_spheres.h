@@ -23,6 +23,7 @@ struct FillStatus {
     std::int64_t attempts;  // attempts spent on the last sphere worked on
     FillOutcome outcome;
     std::int32_t blocker;   // on a stop: the earlier sphere that rejected the last candidate; else -1
+    std::int64_t mapRejected = 0;  // attempts, all told, that the map of dead blocks rejected
 };
 
 // The most attempts one sphere may use. Packings that users can wait for stay
