@@ -47,8 +47,10 @@ constexpr std::size_t kAlign = 64;
 int blockBitsFor(std::int32_t count) {
     if (count <= 0) return 0;
     const double budgetBits = 8.0 * DeadBlocks::kBytesPerSphere * double(count);
+    // Where memory is addressed in 32 bits, the map stays far below 2^32 bytes.
+    const int widest = std::min(DeadBlocks::kDrawBits, std::numeric_limits<std::size_t>::digits / 3 - 1);
     int bits = 0;
-    while (bits < DeadBlocks::kDrawBits && std::ldexp(1.0, 3 * (bits + 1)) <= budgetBits) ++bits;
+    while (bits < widest && std::ldexp(1.0, 3 * (bits + 1)) <= budgetBits) ++bits;
     return bits;
 }
 

@@ -84,7 +84,8 @@ private:
     // The block along an axis that holds coordinate v, clamped to the cube:
     // only an estimate, since every block it leads to is tested.
     std::int64_t blockAt(double v) const {
-        const double draw = std::min(std::max(v * drawsPerUnit_, 0.0), 32767.0);  // NaN goes to 0
+        const double scaled = v * drawsPerUnit_;  // NaN for 0 times an infinite scale
+        const double draw = scaled > 0 ? std::min(scaled, 32767.0) : 0.0;
         return static_cast<std::int64_t>(draw) >> shift_;
     }
     void setRun(std::uint64_t line, std::int64_t first, std::int64_t last);

@@ -32,7 +32,9 @@ function P = spherefill(D, L, s)
 %   spherefill:nonFiniteEdge, spherefill:nonFiniteSize, and input errors
 %   spherefill:notEnoughInputs, :tooManyOutputs, :notRealDouble, :emptyInput,
 %   :noColumns, :tooLarge; spherefill:outOfMemory when the host has no memory
-%   for the search grid (at most 36 bytes per sphere).
+%   for finding neighbours (at most 68 bytes per sphere: the grid, and in
+%   fills that end dense the map of dead blocks, which rejects most attempts
+%   of a dense fill for the price of their draws).
 %
 %   Ctrl-C stops a call within milliseconds (in MATLAB with the error
 %   spherefill:interrupted). The random sequence has then advanced by the
