@@ -78,3 +78,25 @@
 %!error id=spherefill:noColumns spherefill(zeros(3, 0), 10, 0)
 %!error id=spherefill:noColumns spherefill(zeros(2, 3, 0), 10, 0)
 %!error id=spherefill:nonFiniteSize spherefill([1; Inf], 10, 0)
+
+%!test
+%! % A cube proven full skips the attempts up to the cap by jumping the
+%! % generator ahead: the error is that of the cap, and the next call draws
+%! % exactly where 3 + 3 * 10^7 draws would have left the sequence.
+%! unwind_protect
+%!   setenv('SPHEREFILL_SEARCH', 'map');
+%!   clear spherefill
+%!   try
+%!     spherefill([1; 10; 10], 1, 0);
+%!     error('test:noError', 'no error raised');
+%!   catch err
+%!     assert(err.identifier, 'spherefill:tooFull');
+%!     assert(strfind(err.message, 'sphere 2 of 3 could not be placed after 10000000 attempts'));
+%!   end
+%!   P = spherefill(0, 1, -1);
+%! unwind_protect_cleanup
+%!   unsetenv('SPHEREFILL_SEARCH');
+%!   clear spherefill
+%! end_unwind_protect
+%! [~, state] = pcg_draws(3 + 3e7, [], true);
+%! assert(P(1, 1:3), pcg_draws(3, state)' / 32767);
