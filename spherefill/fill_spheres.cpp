@@ -260,16 +260,25 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
         if (mapOn) smallest.reach(diameters, i, count);
         bool mapDecidedLast = false;
         std::int64_t work = 0;  // done since the check was last told
+        // An attempt the map rejected, written to the row when a stop keeps it.
+        const auto keepRow = [&](const Attempt& last) { xs[i] = last.x, ys[i] = last.y, zs[i] = last.z, rs[i] = r; };
+        // The sphere's last allowed attempt, rejected by the map (which
+        // proves that an earlier sphere rejects it), ends the call as the cap
+        // does.
+        const auto endAtCap = [&](const Attempt& last) {
+            keepRow(last);
+            status.attempts = kMaxAttemptsPerSphere;
+            status.outcome = FillOutcome::AttemptCap;
+            status.blocker = firstConflict(xs, ys, zs, rs, i, last.x, last.y, last.z, r, s);
+            return status;
+        };
         for (std::int64_t attempt = 1;; ++attempt) {
             // Between attempts: the table holds what a stop would leave (the
             // last attempt the map rejected is written only now).
             if (poll.stop(work)) {
                 status.outcome = FillOutcome::Interrupted;
                 status.attempts = attempt - 1;
-                if (mapDecidedLast) {
-                    const Attempt& last = gridFill.centreOfLast();
-                    xs[i] = last.x, ys[i] = last.y, zs[i] = last.z, rs[i] = r;
-                }
+                if (mapDecidedLast) keepRow(gridFill.centreOfLast());
                 return status;
             }
             double x, y, z;
@@ -279,14 +288,7 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
                 // attempt up to the cap is rejected. The last one ends the
                 // call, as the cap would.
                 status.mapRejected += kMaxAttemptsPerSphere - attempt + 1;
-                const Attempt& last = gridFill.skipTo(attempt, kMaxAttemptsPerSphere);
-                xs[i] = last.x, ys[i] = last.y, zs[i] = last.z, rs[i] = r;
-                status.attempts = kMaxAttemptsPerSphere;
-                const std::int32_t j = firstConflict(xs, ys, zs, rs, i, last.x, last.y, last.z, r, s);
-                if (j < 0) break;  // never: the map proved it rejected
-                status.outcome = FillOutcome::AttemptCap;
-                status.blocker = j;
-                return status;
+                return endAtCap(gridFill.skipTo(attempt, kMaxAttemptsPerSphere));
             }
             work = inGrid ? kGridAttemptTests : i + 1;
             if (inGrid && mapOn) {
@@ -303,13 +305,7 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
                     mapDecidedLast = true;
                     work = dead * kMapAttemptTests;
                     if (attempt < kMaxAttemptsPerSphere) continue;
-                    const Attempt& last = gridFill.centreOfLast();
-                    xs[i] = last.x, ys[i] = last.y, zs[i] = last.z, rs[i] = r;
-                    const std::int32_t j = firstConflict(xs, ys, zs, rs, i, last.x, last.y, last.z, r, s);
-                    if (j < 0) break;  // never: the map proved it rejected
-                    status.outcome = FillOutcome::AttemptCap;
-                    status.blocker = j;
-                    return status;
+                    return endAtCap(gridFill.centreOfLast());
                 }
             }
             if (inGrid) {
