@@ -34,8 +34,12 @@ struct Attempt {
 
 class GridFill {
 public:
-    // Attempts held at most: the current one and those drawn ahead.
-    static constexpr int kRing = 16;
+    // Attempts held at most: the current one and those drawn ahead. With the
+    // grid alone, kGridAhead of them are held (their cells are fetched
+    // early); with the map, whose bits cost little to test and much to
+    // fetch, the whole ring.
+    static constexpr int kRing = 64;
+    static constexpr int kGridAhead = 16;
 
     GridFill(CellGrid& grid, GridTest test, const double* xs, const double* ys, const double* zs, const double* rs,
              double L, double s, double radiusBound, RandomSource& random)
@@ -57,7 +61,7 @@ public:
 
     // The next attempt of sphere i, its `attempt`-th, drawn now or before.
     Attempt& next(std::int32_t i, std::int32_t count, std::int64_t attempt) {
-        if (size_ <= kRing / 2) refill(i, count, attempt);
+        if (size_ <= ahead_ / 2) refill(i, count, attempt);
         return ring_[head_];
     }
 
@@ -66,13 +70,19 @@ public:
     // and returns how many; the last of them is kept for centreOfLast.
     std::int64_t skipDead(std::int32_t i, std::int32_t count, std::int64_t attempt, std::int64_t last) {
         std::int64_t n = 0;
-        for (; attempt + n <= last; ++n) {
-            if (size_ <= kRing / 2) refill(i, count, attempt + n);
-            if (!map_->dead(ring_[head_].block)) break;
-            lastDead_ = ring_[head_];  // its slot is drawn into again
-            pop();
+        for (;;) {
+            if (size_ <= ahead_ / 2) refill(i, count, attempt + n);
+            const int held = static_cast<int>(std::min<std::int64_t>(size_, last - (attempt + n) + 1));
+            int k = 0;
+            while (k < held && map_->dead(ring_[(head_ + k) & kMask].block)) ++k;
+            if (k > 0) {
+                // The last of them, kept whole: its slot is drawn into again.
+                const Attempt& a = ring_[(head_ + k - 1) & kMask];
+                lastDead_.draws[0] = a.draws[0], lastDead_.draws[1] = a.draws[1], lastDead_.draws[2] = a.draws[2];
+                head_ = (head_ + k) & kMask, size_ -= k, n += k;
+            }
+            if (k < held || k == 0) return n;
         }
-        return n;
     }
 
     // The last attempt skipDead rejected, with its centre.
@@ -99,8 +109,9 @@ public:
     // (the attempts drawn ahead already have their centres).
     void useMap(const DeadBlocks* map) {
         map_ = map;
+        ahead_ = kRing;
         for (int k = 0; k < size_; ++k) {
-            Attempt& a = ring_[(head_ + k) % kRing];
+            Attempt& a = ring_[(head_ + k) & kMask];
             a.block = map_->blockOf(a.draws[0], a.draws[1], a.draws[2]);
         }
     }
@@ -126,19 +137,21 @@ public:
     }
 
 private:
-    Attempt& append() { return ring_[(head_ + size_++) % kRing]; }
-    void pop() { head_ = (head_ + 1) % kRing, --size_; }
+    static constexpr int kMask = kRing - 1;
+    static_assert((kRing & kMask) == 0, "the ring wraps by a mask");
+    Attempt& append() { return ring_[(head_ + size_++) & kMask]; }
+    void pop() { head_ = (head_ + 1) & kMask, --size_; }
 
     // Draws the attempts that are sure to follow the current one (numbered
     // `attempt`, of sphere i), in one call of the source, up to a full ring.
     // The attempt k places after the current one surely follows while no
     // sphere up to the last can be accepted and none reaches the cap before
     // it: each attempt moves on by at most one sphere. So the positions up to
-    // min(kRing - 1, count - 1 - i, cap - attempt) are sure; the current one
+    // min(ahead - 1, count - 1 - i, cap - attempt) are sure; the current one
     // is drawn in any case.
     void refill(std::int32_t i, std::int32_t count, std::int64_t attempt) {
         const std::int64_t top = std::min<std::int64_t>(
-            {kRing - 1, std::int64_t(count) - 1 - i, kMaxAttemptsPerSphere - attempt});
+            {ahead_ - 1, std::int64_t(count) - 1 - i, kMaxAttemptsPerSphere - attempt});
         const int n = static_cast<int>(top - size_ + 1);
         if (n <= 0) return;
         std::int32_t d[3 * kRing];
@@ -171,6 +184,6 @@ private:
     double reach_[CellGrid::kClasses] = {};
     std::int64_t own_[CellGrid::kClasses] = {};
     Attempt ring_[kRing];
-    int head_ = 0, size_ = 0;
+    int head_ = 0, size_ = 0, ahead_ = kGridAhead;
     Attempt lastDead_{};
 };

@@ -101,7 +101,7 @@ TEST(DeadBlocks, MarksExactlyTheBlocksWhoseFarthestPointsAreWithinTheLimit) {
 // from the plug-in's start and from anywhere else.
 TEST(Pcg15, JumpsAndBulkDrawsGiveTheDrawsOfOneAtATime) {
     for (std::uint64_t start : {0ull, 1ull, 12345ull}) {
-        for (std::uint64_t n : {0ull, 1ull, 2ull, 3ull, 1000ull, (1ull << 20) + 7}) {
+        for (std::uint64_t n : {0ull, 1ull, 3ull, 4ull, 7ull, 48ull, 1001ull, (1ull << 20) + 7}) {
             SCOPED_TRACE("start " + std::to_string(start) + ", n " + std::to_string(n));
             Pcg15 one, jumped, bulk;
             for (Pcg15* g : {&one, &jumped, &bulk})
