@@ -38,18 +38,22 @@ struct Pcg15 {
         std::uint64_t apply(std::uint64_t x) const { return multiplier * x + increment; }
     };
     static constexpr Jump jumpOf(std::uint64_t n) {
+        // Built one step at a time: only ever for a few steps, at compile time.
         Jump total{1, 0};
         for (; n > 0; --n) total = {total.multiplier * kMultiplier, total.increment * kMultiplier + kIncrement};
         return total;
     }
 
-    // n draws at once, the same as n calls of drawNext. The draws are taken
-    // as four interleaved sequences, each four steps at a time, so that four
-    // multiplications are under way at once instead of one after another.
-    static void drawMany(void* context, std::int32_t* out, int n) {
-        Pcg15* self = static_cast<Pcg15*>(context);
+    // n draws at once, the same as n calls of drawNext: on the widest
+    // instruction set in use, many of the sequence's steps at a time.
+    static void drawMany(void* context, std::int32_t* out, int n);
+
+    // The same, one instruction at a time: four interleaved sequences, each
+    // four steps at a time, so that four multiplications are under way at
+    // once instead of one after another.
+    static void drawManyPlain(std::uint64_t& state, std::int32_t* out, int n) {
         constexpr Jump one = jumpOf(1), two = jumpOf(2), three = jumpOf(3), four = jumpOf(4);
-        std::uint64_t s0 = self->state;
+        std::uint64_t s0 = state;
         int k = 0;
         if (n >= 4) {
             std::uint64_t s1 = one.apply(s0), s2 = two.apply(s0), s3 = three.apply(s0);
@@ -62,7 +66,7 @@ struct Pcg15 {
             out[k] = output(s0);
             s0 = one.apply(s0);
         }
-        self->state = s0;
+        state = s0;
     }
 
     // Moves the state on by n draws in O(log n) steps: n steps of

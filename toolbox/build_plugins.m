@@ -23,7 +23,8 @@ function build_plugins(outdir)
   % at run time on the user's CPU.
   plugins = {
     'spherefill', 'spherefill', {'spherefill_mex.cpp', 'fill_spheres.cpp', 'dead_blocks.cpp', ...
-                                 'fill_spheres_avx2.cpp', 'fill_spheres_avx512.cpp'}
+                                 'fill_spheres_avx2.cpp', 'fill_spheres_avx512.cpp', ...
+                                 'pcg15.cpp', 'pcg15_avx512.cpp'}
     'gapsum',     'gapsum',     {'gapsum_mex.cpp', 'sum_gap_cubes.cpp', ...
                                  'sum_gap_cubes_avx2.cpp', 'sum_gap_cubes_avx512.cpp'}
   };

@@ -12,6 +12,7 @@
 
 #include "dead_blocks.h"
 #include "pcg15.h"
+#include "simd_path.h"
 #include "test_support.h"
 
 namespace {
@@ -97,11 +98,12 @@ TEST(DeadBlocks, MarksExactlyTheBlocksWhoseFarthestPointsAreWithinTheLimit) {
     }
 }
 
-// The draws behind a jump and a bulk draw are those of one draw at a time,
-// from the plug-in's start and from anywhere else.
+// The draws behind a jump and a bulk draw (on every instruction set) are
+// those of one draw at a time, from the plug-in's start and from anywhere else.
 TEST(Pcg15, JumpsAndBulkDrawsGiveTheDrawsOfOneAtATime) {
+    const SimdPath widest = activeSimdPath();
     for (std::uint64_t start : {0ull, 1ull, 12345ull}) {
-        for (std::uint64_t n : {0ull, 1ull, 3ull, 4ull, 7ull, 48ull, 1001ull, (1ull << 20) + 7}) {
+        for (std::uint64_t n : {0ull, 1ull, 3ull, 4ull, 7ull, 31ull, 32ull, 48ull, 96ull, 1001ull, (1ull << 20) + 7}) {
             SCOPED_TRACE("start " + std::to_string(start) + ", n " + std::to_string(n));
             Pcg15 one, jumped, bulk;
             for (Pcg15* g : {&one, &jumped, &bulk})
@@ -112,10 +114,17 @@ TEST(Pcg15, JumpsAndBulkDrawsGiveTheDrawsOfOneAtATime) {
             if (n > 4096) continue;
             Pcg15 again;
             for (std::uint64_t k = 0; k < start; ++k) Pcg15::drawNext(&again);
-            std::vector<std::int32_t> many(n);
-            Pcg15::drawMany(&bulk, many.data(), static_cast<int>(n));
-            for (std::uint64_t k = 0; k < n; ++k) ASSERT_EQ(many[k], Pcg15::drawNext(&again)) << k;
-            EXPECT_EQ(bulk.state, again.state);
+            std::vector<std::int32_t> expected(n);
+            for (std::int32_t& d : expected) d = Pcg15::drawNext(&again);
+            for (SimdPath path : {SimdPath::Plain, SimdPath::Avx2, SimdPath::Avx512}) {
+                if (!forceSimdPath(path)) continue;
+                Pcg15 copy = bulk;
+                std::vector<std::int32_t> many(n);
+                Pcg15::drawMany(&copy, many.data(), static_cast<int>(n));
+                EXPECT_EQ(many, expected) << simdPathName(path);
+                EXPECT_EQ(copy.state, again.state) << simdPathName(path);
+            }
+            forceSimdPath(widest);
         }
     }
 }
