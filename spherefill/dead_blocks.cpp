@@ -70,11 +70,17 @@ std::size_t mapBytes(int blockBits) {
 // The coordinates of each block's first and last draw, along an axis.
 std::size_t endsBytes(int blockBits) { return (std::size_t(2) << blockBits) * sizeof(double); }
 
+// Each axis's share of the bit numbers, by block.
+std::size_t spreadBytes(int blockBits) { return (std::size_t(3) << blockBits) * sizeof(std::uint64_t); }
+
+// Tiles of 8 blocks a side: 512 bits, a cache line.
+constexpr int kTileBits = 3;
+
 }  // namespace
 
 std::size_t DeadBlocks::workspaceBytes(std::int32_t count) {
     const int bits = blockBitsFor(count);
-    return bits == 0 ? 0 : kAlign + endsBytes(bits) + mapBytes(bits);
+    return bits == 0 ? 0 : kAlign + endsBytes(bits) + spreadBytes(bits) + mapBytes(bits);
 }
 
 bool DeadBlocks::layout(GridWorkspace workspace, std::int32_t count, double L) {
@@ -82,7 +88,9 @@ bool DeadBlocks::layout(GridWorkspace workspace, std::int32_t count, double L) {
     if (bits == 0 || !(std::fabs(L) > 0) || !std::isfinite(L) || !workspace.data) return false;
     char* at = static_cast<char*>(workspace.data);
     at += (kAlign - reinterpret_cast<std::uintptr_t>(at) % kAlign) % kAlign;
-    if (at + endsBytes(bits) + mapBytes(bits) > static_cast<char*>(workspace.data) + workspace.bytes) return false;
+    if (at + endsBytes(bits) + spreadBytes(bits) + mapBytes(bits) >
+        static_cast<char*>(workspace.data) + workspace.bytes)
+        return false;
     L_ = L;
     drawsPerUnit_ = 32767.0 / L;
     blockBits_ = bits;
@@ -93,7 +101,21 @@ bool DeadBlocks::layout(GridWorkspace workspace, std::int32_t count, double L) {
         ends_[2 * n] = latticeCoordinate(L, static_cast<std::int32_t>(n << shift_));
         ends_[2 * n + 1] = latticeCoordinate(L, static_cast<std::int32_t>(((n + 1) << shift_) - 1));
     }
-    bits_ = reinterpret_cast<std::uint64_t*>(at + endsBytes(bits));
+    // Block n along an axis is tile n >> t, place n & (2^t - 1) in it; a bit's
+    // number is (tile z, tile y, tile x, place z, place y, place x), most
+    // significant first.
+    tileBits_ = std::min(kTileBits, bits);
+    const int t = tileBits_;
+    const std::int64_t place = (std::int64_t(1) << t) - 1;
+    std::uint64_t* spread = reinterpret_cast<std::uint64_t*>(at + endsBytes(bits));
+    for (std::int64_t n = 0; n < blocksPerAxis_; ++n) {
+        const std::uint64_t tile = std::uint64_t(n >> t), in = std::uint64_t(n & place);
+        spread[n] = tile << (3 * t) | in;
+        spread[blocksPerAxis_ + n] = tile << (3 * t + (bits - t)) | in << t;
+        spread[2 * blocksPerAxis_ + n] = tile << (3 * t + 2 * (bits - t)) | in << (2 * t);
+    }
+    spreadX_ = spread, spreadY_ = spread + blocksPerAxis_, spreadZ_ = spread + 2 * blocksPerAxis_;
+    bits_ = reinterpret_cast<std::uint64_t*>(at + endsBytes(bits) + spreadBytes(bits));
     std::memset(bits_, 0, mapBytes(bits));
     adviseHugePages(bits_, mapBytes(bits));
     totalBlocks_ = std::uint64_t(1) << (3 * bits);
@@ -103,17 +125,33 @@ bool DeadBlocks::layout(GridWorkspace workspace, std::int32_t count, double L) {
 
 
 
-void DeadBlocks::setRun(std::uint64_t line, std::int64_t first, std::int64_t last) {
-    const std::uint64_t from = line * std::uint64_t(blocksPerAxis_) + std::uint64_t(first);
-    const std::uint64_t to = line * std::uint64_t(blocksPerAxis_) + std::uint64_t(last);  // inclusive
-    for (std::uint64_t word = from >> 6; word <= to >> 6; ++word) {
-        const std::uint64_t lo = word == from >> 6 ? from & 63 : 0;
-        const std::uint64_t hi = word == to >> 6 ? to & 63 : 63;
-        const std::uint64_t mask = (hi == 63 ? ~std::uint64_t(0) : (std::uint64_t(1) << (hi + 1)) - 1) &
-                                   ~((std::uint64_t(1) << lo) - 1);
-        deadBlocks_ += bitCount(mask & ~bits_[word]);
-        bits_[word] |= mask;
+void DeadBlocks::setRun(std::int64_t by, std::int64_t bz, std::int64_t first, std::int64_t last) {
+    // Within a tile the blocks of a line are 2^t consecutive bits of one word.
+    const int t = tileBits_;
+    const std::uint64_t line = spreadY_[by] | spreadZ_[bz];
+    for (std::int64_t from = first; from <= last;) {
+        const std::int64_t to = std::min(last, from | ((std::int64_t(1) << t) - 1));
+        const std::uint64_t bit = line | spreadX_[from];
+        const std::uint64_t mask = ((std::uint64_t(1) << (to - from + 1)) - 1) << (bit & 63);
+        std::uint64_t& word = bits_[bit >> 6];
+        deadBlocks_ += bitCount(mask & ~word);
+        word |= mask;
+        from = to + 1;
     }
+}
+
+// Asks for the cache lines of the tiles that hold blocks lo..hi.
+void DeadBlocks::prefetchTiles(const std::int64_t lo[3], const std::int64_t hi[3]) const {
+#if defined(__GNUC__)
+    const std::int64_t step = std::int64_t(1) << tileBits_;
+    const auto tileStart = [step](std::int64_t n) { return n & ~(step - 1); };
+    for (std::int64_t z = tileStart(lo[2]); z <= hi[2]; z += step)
+        for (std::int64_t y = tileStart(lo[1]); y <= hi[1]; y += step)
+            for (std::int64_t x = tileStart(lo[0]); x <= hi[0]; x += step)
+                __builtin_prefetch(bits_ + ((spreadX_[x] | spreadY_[y] | spreadZ_[z]) >> 6), 1);
+#else
+    (void)lo, (void)hi;
+#endif
 }
 
 void DeadBlocks::markAround(double x, double y, double z, double limit) {
@@ -131,8 +169,14 @@ void DeadBlocks::markAround(double x, double y, double z, double limit) {
         hi = std::min<std::int64_t>(std::max(a, b) + 1, blocksPerAxis_ - 1);
     };
     const double blockEdge = std::fabs(L_) / 32767.0 * double(std::int64_t(1) << shift_);
-    std::int64_t z0, z1;
-    range(z, limit, z0, z1);
+    // The blocks within reach, by estimate: their cache lines are asked for
+    // at once.
+    std::int64_t boxLo[3], boxHi[3];
+    range(x, limit, boxLo[0], boxHi[0]);
+    range(y, limit, boxLo[1], boxHi[1]);
+    range(z, limit, boxLo[2], boxHi[2]);
+    prefetchTiles(boxLo, boxHi);
+    const std::int64_t z0 = boxLo[2], z1 = boxHi[2];
     for (std::int64_t bz = z0; bz <= z1; ++bz) {
         const double dz = farthest(bz, z);
         const double roomYZ = limit2 - dz * dz;
@@ -155,7 +199,7 @@ void DeadBlocks::markAround(double x, double y, double z, double limit) {
             while (!deadAt(hi)) --hi;
             while (lo > 0 && deadAt(lo - 1)) --lo;
             while (hi + 1 < blocksPerAxis_ && deadAt(hi + 1)) ++hi;
-            setRun((std::uint64_t(bz) << blockBits_ | std::uint64_t(by)), lo, hi);
+            setRun(by, bz, lo, hi);
         }
     }
 }

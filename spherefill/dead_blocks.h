@@ -40,10 +40,10 @@ public:
     // a cube edge L (finite), with no block dead. False when too small.
     bool layout(GridWorkspace workspace, std::int32_t count, double L);
 
-    // The block of a candidate's draws, and whether it is dead.
+    // The block of a candidate's draws (the number of its bit), and whether
+    // it is dead.
     std::uint64_t blockOf(std::int32_t a, std::int32_t b, std::int32_t c) const {
-        return (((std::uint64_t(c) >> shift_) << blockBits_ | (std::uint64_t(b) >> shift_)) << blockBits_) |
-               (std::uint64_t(a) >> shift_);
+        return spreadX_[a >> shift_] | spreadY_[b >> shift_] | spreadZ_[c >> shift_];
     }
     bool dead(std::uint64_t block) const { return (bits_[block >> 6] >> (block & 63)) & 1; }
     void prefetch(std::uint64_t block) const {
@@ -88,12 +88,19 @@ private:
         const double draw = scaled > 0 ? std::min(scaled, 32767.0) : 0.0;
         return static_cast<std::int64_t>(draw) >> shift_;
     }
-    void setRun(std::uint64_t line, std::int64_t first, std::int64_t last);
+    // Marks the blocks first..last along x of the line (by, bz).
+    void setRun(std::int64_t by, std::int64_t bz, std::int64_t first, std::int64_t last);
+    void prefetchTiles(const std::int64_t lo[3], const std::int64_t hi[3]) const;
 
     double L_ = 0, drawsPerUnit_ = 0;
-    int shift_ = 0, blockBits_ = 0;
+    int shift_ = 0, blockBits_ = 0, tileBits_ = 0;
     std::int64_t blocksPerAxis_ = 0;
     std::uint64_t* bits_ = nullptr;
     double* ends_ = nullptr;  // by block along an axis: the coordinates of its first and last draw
+    // By block along each axis: its share of the number of a block's bit.
+    // The bits go tile by tile, a tile being 2^tileBits blocks a side (8^3
+    // bits, one cache line, in all but the smallest maps), so that the
+    // blocks around a sphere lie in a few cache lines.
+    const std::uint64_t *spreadX_ = nullptr, *spreadY_ = nullptr, *spreadZ_ = nullptr;
     std::uint64_t totalBlocks_ = 0, deadBlocks_ = 0;
 };

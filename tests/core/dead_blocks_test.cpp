@@ -31,7 +31,8 @@ double testDistance(double x, double y, double z, double xj, double yj, double z
 // Whether every corner of block (bx, by, bz) is, in the fill's arithmetic,
 // no farther than the limit (an ordered comparison: a NaN limit proves
 // nothing, though the fill's test would reject).
-bool allCornersRejected(int bx, int by, int bz, double x, double y, double z, double limit) {
+bool allCornersRejected(int bx, int by, int bz, double x, double y, double z, double limit,
+                        int kBlockDraws = ::kBlockDraws) {
     for (int corner = 0; corner < 8; ++corner) {
         const int a = bx * kBlockDraws + (corner & 1 ? kBlockDraws - 1 : 0);
         const int b = by * kBlockDraws + (corner & 2 ? kBlockDraws - 1 : 0);
@@ -96,6 +97,37 @@ TEST(DeadBlocks, MarksExactlyTheBlocksWhoseFarthestPointsAreWithinTheLimit) {
         EXPECT_EQ(map.deadBlocks(), dead);
         EXPECT_EQ(map.full(), dead == 512);
     }
+}
+
+// A map of several tiles a side (32 blocks of 1024 draws), marked around
+// spheres across tile edges, at the cube's corner and overlapping: each
+// block is dead exactly when one of the spheres kills it by itself.
+TEST(DeadBlocks, MarksAcrossTilesTheBlocksOfEachSphere) {
+    struct Sphere {
+        double x, y, z, limit;
+    };
+    const Sphere spheres[] = {{8191.5, 8191.5, 8191.5, 3500},  // centred on a corner of tiles
+                              {0, 0, 0, 5000},
+                              {20000.25, 9000, 16384, 4200},
+                              {22000, 9500, 15000.75, 2600},
+                              {32767, 100, 30000, 8000}};
+    std::vector<unsigned char> memory(DeadBlocks::workspaceBytes(200));
+    DeadBlocks map;
+    ASSERT_TRUE(map.layout(GridWorkspace{memory.data(), memory.size()}, 200, kEdge));
+    ASSERT_EQ(map.totalBlocks(), 32768u) << "blocks of 1024 draws a side";
+    for (const Sphere& s : spheres) map.markAround(s.x, s.y, s.z, s.limit);
+    std::uint64_t dead = 0;
+    for (int bz = 0; bz < 32; ++bz)
+        for (int by = 0; by < 32; ++by)
+            for (int bx = 0; bx < 32; ++bx) {
+                bool want = false;
+                for (const Sphere& s : spheres) want = want || allCornersRejected(bx, by, bz, s.x, s.y, s.z, s.limit, 1024);
+                ASSERT_EQ(map.dead(map.blockOf(bx * 1024 + 1023, by * 1024, bz * 1024 + 512)), want)
+                    << "block " << bx << " " << by << " " << bz;
+                dead += want;
+            }
+    EXPECT_EQ(map.deadBlocks(), dead);
+    EXPECT_GT(dead, 500u);
 }
 
 // The draws behind a jump and a bulk draw (on every instruction set) are
