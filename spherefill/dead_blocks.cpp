@@ -73,6 +73,10 @@ std::size_t endsBytes(int blockBits) { return (std::size_t(2) << blockBits) * si
 // Each axis's share of the bit numbers, by block.
 std::size_t spreadBytes(int blockBits) { return (std::size_t(3) << blockBits) * sizeof(std::uint64_t); }
 
+// Maps up to this size stay in a core's cache beside the grid: their words
+// are not asked for ahead.
+constexpr std::size_t kCachedMapBytes = std::size_t(256) << 10;
+
 // Tiles of 8 blocks a side: 512 bits, a cache line.
 constexpr int kTileBits = 3;
 
@@ -115,10 +119,14 @@ bool DeadBlocks::layout(GridWorkspace workspace, std::int32_t count, double L) {
         spread[2 * blocksPerAxis_ + n] = tile << (3 * t + 2 * (bits - t)) | in << (2 * t);
     }
     spreadX_ = spread, spreadY_ = spread + blocksPerAxis_, spreadZ_ = spread + 2 * blocksPerAxis_;
+#ifdef SPHEREFILL_X86_SIMD
+    wide_ = activeSimdPath() == SimdPath::Avx512 && tileBits_ == kTileBits && 3 * bits <= 32;
+#endif
     bits_ = reinterpret_cast<std::uint64_t*>(at + endsBytes(bits) + spreadBytes(bits));
     std::memset(bits_, 0, mapBytes(bits));
     adviseHugePages(bits_, mapBytes(bits));
     totalBlocks_ = std::uint64_t(1) << (3 * bits);
+    prefetching_ = mapBytes(bits) > kCachedMapBytes;
     deadBlocks_ = 0;
     return true;
 }

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "cell_grid.h"
+#include "simd_path.h"
 
 // The centre coordinate of one draw: the integer converted exactly, divided
 // by 32767.0 (whatever the range of any platform rand), then scaled by L.
@@ -46,6 +47,27 @@ public:
         return spreadX_[a >> shift_] | spreadY_[b >> shift_] | spreadZ_[c >> shift_];
     }
     bool dead(std::uint64_t block) const { return (bits_[block >> 6] >> (block & 63)) & 1; }
+    // The blocks of n candidates from their draws (three each, in order),
+    // and asks for their words of the map.
+    void blocksOf(const std::int32_t* draws, int n, std::uint64_t* blocks) const {
+        int k = 0;
+#ifdef SPHEREFILL_X86_SIMD
+        if (wide_) k = blocksOfAvx512(draws, n, blocks);
+#endif
+        for (; k < n; ++k) blocks[k] = blockOf(draws[3 * k], draws[3 * k + 1], draws[3 * k + 2]);
+        if (prefetching_)
+            for (k = 0; k < n; ++k) prefetch(blocks[k]);
+    }
+    // Bit k: whether blocks[k] is dead, for n <= 64 blocks.
+    std::uint64_t deadMask(const std::uint64_t* blocks, int n) const {
+        std::uint64_t mask = 0;
+        int k = 0;
+#ifdef SPHEREFILL_X86_SIMD
+        if (wide_) k = deadMaskAvx512(blocks, n, mask);
+#endif
+        for (; k < n; ++k) mask |= std::uint64_t(dead(blocks[k])) << k;
+        return mask;
+    }
     void prefetch(std::uint64_t block) const {
 #if defined(__GNUC__)
         __builtin_prefetch(bits_ + (block >> 6));
@@ -67,6 +89,14 @@ public:
     std::uint64_t totalBlocks() const { return totalBlocks_; }
 
 private:
+#ifdef SPHEREFILL_X86_SIMD
+    // The same on AVX-512, sixteen and eight at a time: how many were done.
+    int blocksOfAvx512(const std::int32_t* draws, int n, std::uint64_t* blocks) const;
+    int deadMaskAvx512(const std::uint64_t* blocks, int n, std::uint64_t& mask) const;
+    // Whether they are used: on AVX-512, with tiles of 8^3 blocks and bit
+    // numbers of at most 32 bits.
+    bool wide_ = false;
+#endif
     // The largest |difference| the test computes between centre v and the
     // lattice coordinates of block n along an axis.
     double farthest(std::int64_t n, double v) const {
@@ -103,4 +133,6 @@ private:
     // blocks around a sphere lie in a few cache lines.
     const std::uint64_t *spreadX_ = nullptr, *spreadY_ = nullptr, *spreadZ_ = nullptr;
     std::uint64_t totalBlocks_ = 0, deadBlocks_ = 0;
+    // Whether words are asked for ahead: not where the map stays in cache.
+    bool prefetching_ = true;
 };

@@ -16,13 +16,12 @@
 #include "fill_spheres_paths.h"
 #include "random_source.h"
 
-// One attempt: its draws, and its block of the map or (without the map) its
-// candidate centre and its cell in each class that holds spheres. With the
-// map, the centre is found only for attempts that reach the grid.
+// One attempt: its draws, its candidate centre and its cell in each class
+// that holds spheres. With the map, the centre is found only for attempts
+// that reach the grid.
 struct Attempt {
     std::int32_t draws[3];
     double x, y, z;
-    std::uint64_t block;
     std::int64_t own[CellGrid::kClasses];
 
     void findCentre(double L) {
@@ -34,12 +33,17 @@ struct Attempt {
 
 class GridFill {
 public:
-    // Attempts held at most: the current one and those drawn ahead. With the
-    // grid alone, kGridAhead of them are held (their cells are fetched
-    // early); with the map, whose bits cost little to test and much to
-    // fetch, the whole ring.
-    static constexpr int kRing = 64;
-    static constexpr int kGridAhead = 16;
+    // Without the map, the attempts held at most: the current one and those
+    // drawn ahead, whose cells are asked for early.
+    static constexpr int kRing = 16;
+    // With the map, attempts are drawn a batch at a time; a batch's words of
+    // the map are asked for when it is drawn and read one batch later, and
+    // the attempts are then rejected by the bits read, a run at a time. A
+    // bit read early may be stale (a block that died since reads as live):
+    // that attempt only goes on to the grid. They are held in a buffer of
+    // kHeld places, moved back to its start when its end is reached.
+    static constexpr int kBatch = 32;
+    static constexpr int kHeld = 8 * kBatch;
 
     GridFill(CellGrid& grid, GridTest test, const double* xs, const double* ys, const double* zs, const double* rs,
              double L, double s, double radiusBound, RandomSource& random)
@@ -61,7 +65,13 @@ public:
 
     // The next attempt of sphere i, its `attempt`-th, drawn now or before.
     Attempt& next(std::int32_t i, std::int32_t count, std::int64_t attempt) {
-        if (size_ <= ahead_ / 2) refill(i, count, attempt);
+        if (map_) {
+            if (size_ == 0) refillBatch(i, count, attempt);
+            const std::int32_t* d = draws_ + 3 * head_;
+            current_.draws[0] = d[0], current_.draws[1] = d[1], current_.draws[2] = d[2];
+            return current_;
+        }
+        if (size_ <= kRing / 2) refill(i, count, attempt);
         return ring_[head_];
     }
 
@@ -71,17 +81,17 @@ public:
     std::int64_t skipDead(std::int32_t i, std::int32_t count, std::int64_t attempt, std::int64_t last) {
         std::int64_t n = 0;
         for (;;) {
-            if (size_ <= ahead_ / 2) refill(i, count, attempt + n);
-            const int held = static_cast<int>(std::min<std::int64_t>(size_, last - (attempt + n) + 1));
-            int k = 0;
-            while (k < held && map_->dead(ring_[(head_ + k) & kMask].block)) ++k;
+            if (checked_ == head_) refillBatch(i, count, attempt + n);
+            if (checked_ == head_) readBits(head_ + size_);  // none in flight: read them now
+            const int end = static_cast<int>(std::min<std::int64_t>(checked_, head_ + (last - (attempt + n)) + 1));
+            const int live = firstLive(head_, end);
+            const int k = live - head_;
             if (k > 0) {
-                // The last of them, kept whole: its slot is drawn into again.
-                const Attempt& a = ring_[(head_ + k - 1) & kMask];
-                lastDead_.draws[0] = a.draws[0], lastDead_.draws[1] = a.draws[1], lastDead_.draws[2] = a.draws[2];
-                head_ = (head_ + k) & kMask, size_ -= k, n += k;
+                const std::int32_t* d = draws_ + 3 * (live - 1);  // kept whole: its place is drawn into again
+                lastDead_.draws[0] = d[0], lastDead_.draws[1] = d[1], lastDead_.draws[2] = d[2];
+                head_ = live, size_ -= k, n += k;
             }
-            if (k < held || k == 0) return n;
+            if (live < end || attempt + n > last) return n;
         }
     }
 
@@ -105,15 +115,16 @@ public:
         return test_(query_, current.x, current.y, current.z, r, s_);
     }
 
-    // From now on, candidates in the map's dead blocks are rejected by it
-    // (the attempts drawn ahead already have their centres).
+    // From now on, candidates in the map's dead blocks are rejected by it.
+    // The attempts drawn ahead keep their places, as draws.
     void useMap(const DeadBlocks* map) {
-        map_ = map;
-        ahead_ = kRing;
         for (int k = 0; k < size_; ++k) {
-            Attempt& a = ring_[(head_ + k) & kMask];
-            a.block = map_->blockOf(a.draws[0], a.draws[1], a.draws[2]);
+            const Attempt& a = ring_[(head_ + k) % kRing];
+            draws_[3 * k] = a.draws[0], draws_[3 * k + 1] = a.draws[1], draws_[3 * k + 2] = a.draws[2];
         }
+        map_ = map;
+        head_ = checked_ = 0;
+        map_->blocksOf(draws_, size_, blocks_);
     }
 
     // The attempt numbered `last` of the current sphere, whose next attempt
@@ -121,56 +132,116 @@ public:
     // rejected: the draws of those in between are skipped, as drawing them
     // would.
     const Attempt& skipTo(std::int64_t attempt, std::int64_t last) {
+        Attempt& a = map_ ? current_ : ring_[0];
         if (last < attempt + size_) {
             for (; attempt < last; ++attempt) pop();
-            ring_[head_].findCentre(L_);
-            return ring_[head_];
+            if (!map_) {
+                ring_[head_].findCentre(L_);
+                return ring_[head_];
+            }
+            const std::int32_t* d = draws_ + 3 * head_;
+            a.draws[0] = d[0], a.draws[1] = d[1], a.draws[2] = d[2];
+        } else {
+            random_.skip(3 * std::uint64_t(last - (attempt + size_)));
+            head_ = size_ = checked_ = 0;
+            random_.next(a.draws, 3);
+            if (!map_) size_ = 1;
         }
-        random_.skip(3 * std::uint64_t(last - (attempt + size_)));
-        head_ = size_ = 0;
-        std::int32_t d[3];
-        random_.next(d, 3);
-        Attempt& a = append();
-        take(a, d);
         a.findCentre(L_);
         return a;
     }
 
 private:
-    static constexpr int kMask = kRing - 1;
-    static_assert((kRing & kMask) == 0, "the ring wraps by a mask");
-    Attempt& append() { return ring_[(head_ + size_++) & kMask]; }
-    void pop() { head_ = (head_ + 1) & kMask, --size_; }
+    void pop() {
+        if (map_) {
+            ++head_, --size_;
+            checked_ = std::max(checked_, head_);
+        } else {
+            head_ = (head_ + 1) % kRing, --size_;
+        }
+    }
 
-    // Draws the attempts that are sure to follow the current one (numbered
-    // `attempt`, of sphere i), in one call of the source, up to a full ring.
-    // The attempt k places after the current one surely follows while no
-    // sphere up to the last can be accepted and none reaches the cap before
-    // it: each attempt moves on by at most one sphere. So the positions up to
-    // min(ahead - 1, count - 1 - i, cap - attempt) are sure; the current one
-    // is drawn in any case.
+    // The most attempts after the current one (numbered `attempt`, of sphere
+    // i) that are sure to follow, up to `ahead`. The attempt k places after
+    // the current one surely follows while no sphere up to the last can be
+    // accepted and none reaches the cap before it: each attempt moves on by
+    // at most one sphere. So the positions up to
+    // min(ahead, count - 1 - i, cap - attempt) are sure.
+    static std::int64_t sureAhead(int ahead, std::int32_t i, std::int32_t count, std::int64_t attempt) {
+        return std::min<std::int64_t>({ahead, std::int64_t(count) - 1 - i, kMaxAttemptsPerSphere - attempt});
+    }
+
+    // Without the map: draws the attempts that are sure to follow, in one
+    // call of the source, up to a full ring (the current one in any case),
+    // and asks for their own cells.
     void refill(std::int32_t i, std::int32_t count, std::int64_t attempt) {
-        const std::int64_t top = std::min<std::int64_t>(
-            {ahead_ - 1, std::int64_t(count) - 1 - i, kMaxAttemptsPerSphere - attempt});
-        const int n = static_cast<int>(top - size_ + 1);
+        const int n = static_cast<int>(sureAhead(kRing - 1, i, count, attempt) - size_ + 1);
         if (n <= 0) return;
         std::int32_t d[3 * kRing];
         random_.next(d, 3 * n);
-        for (int k = 0; k < n; ++k) take(append(), d + 3 * k);
+        for (int k = 0; k < n; ++k) {
+            Attempt& a = ring_[(head_ + size_++) % kRing];
+            a.draws[0] = d[3 * k], a.draws[1] = d[3 * k + 1], a.draws[2] = d[3 * k + 2];
+            a.findCentre(L_);
+            for (int c = 0; c < classCount_; ++c) a.own[c] = grid_.prefetchCell(classes_[c], a.x, a.y, a.z);
+        }
     }
 
-    // An attempt from its three draws; asks early for what its test will
-    // read: its word of the map, or without the map its own cells.
-    void take(Attempt& a, const std::int32_t* d) {
-        const std::int32_t da = d[0], db = d[1], dc = d[2];
-        a.draws[0] = da, a.draws[1] = db, a.draws[2] = dc;
-        if (map_) {
-            a.block = map_->blockOf(da, db, dc);
-            map_->prefetch(a.block);
-        } else {
-            a.findCentre(L_);
-            for (int k = 0; k < classCount_; ++k) a.own[k] = grid_.prefetchCell(classes_[k], a.x, a.y, a.z);
+    // With the map: reads the bits of the batch in flight, then draws the
+    // next batch of those sure to follow (the current one in any case) and
+    // asks for its words of the map.
+    void refillBatch(std::int32_t i, std::int32_t count, std::int64_t attempt) {
+        readBits(head_ + size_);
+        const int n = static_cast<int>(std::min<std::int64_t>(kBatch, sureAhead(2 * kBatch - 1, i, count, attempt) - size_ + 1));
+        if (n <= 0) return;
+        if (head_ + size_ + n > kHeld) {
+            // Back to the start: the few held move, their bits with them.
+            std::copy(draws_ + 3 * head_, draws_ + 3 * (head_ + size_), draws_);
+            std::copy(blocks_ + head_, blocks_ + head_ + size_, blocks_);
+            for (int p = 0; p < size_; ++p) setDead(p, isDead(head_ + p));
+            checked_ -= head_, head_ = 0;
         }
+        const int at = head_ + size_;
+        random_.next(draws_ + 3 * at, 3 * n);
+        map_->blocksOf(draws_ + 3 * at, n, blocks_ + at);
+        size_ += n;
+    }
+
+    // Reads the map's bits for the held attempts up to place `end`, a word
+    // of places at a time.
+    void readBits(int end) {
+        while (checked_ < end) {
+            const int shift = checked_ & 63, n = std::min(end - checked_, 64 - shift);
+            const std::uint64_t places = (n == 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << n) - 1) << shift;
+            std::uint64_t& word = dead_[checked_ >> 6];
+            word = (word & ~places) | map_->deadMask(blocks_ + checked_, n) << shift;
+            checked_ += n;
+        }
+    }
+
+    static int lowestBit(std::uint64_t w) {
+#if defined(__GNUC__)
+        return __builtin_ctzll(w);
+#else
+        int k = 0;
+        for (; !(w & 1); w >>= 1) ++k;
+        return k;
+#endif
+    }
+    bool isDead(int p) const { return (dead_[p >> 6] >> (p & 63)) & 1; }
+    void setDead(int p, bool dead) {
+        const std::uint64_t bit = std::uint64_t(1) << (p & 63);
+        dead_[p >> 6] = dead ? dead_[p >> 6] | bit : dead_[p >> 6] & ~bit;
+    }
+    // The first place from `from` on, before `end`, whose bit reads live;
+    // `end` if none.
+    int firstLive(int from, int end) const {
+        for (int p = from; p < end;) {
+            const std::uint64_t live = ~dead_[p >> 6] >> (p & 63);
+            if (live) return std::min(end, p + lowestBit(live));
+            p = (p | 63) + 1;
+        }
+        return end;
     }
 
     CellGrid& grid_;
@@ -183,7 +254,14 @@ private:
     int classCount_ = 0;
     double reach_[CellGrid::kClasses] = {};
     std::int64_t own_[CellGrid::kClasses] = {};
+    // Without the map: a ring of attempts from head_, size_ of them.
     Attempt ring_[kRing];
-    int head_ = 0, size_ = 0, ahead_ = kGridAhead;
-    Attempt lastDead_{};
+    int head_ = 0, size_ = 0;
+    // With the map: the attempts held at places head_ .. head_ + size_ - 1,
+    // as draws and blocks; those before checked_ have their bits read.
+    std::int32_t draws_[3 * kHeld];
+    std::uint64_t blocks_[kHeld];
+    std::uint64_t dead_[kHeld / 64] = {};
+    int checked_ = 0;
+    Attempt current_{}, lastDead_{};
 };
