@@ -76,12 +76,18 @@ std::int32_t gridStart(const double* diameters, double L, double s, std::int32_t
 }
 
 // The map of dead blocks pays once most attempts are rejected, and costs a
-// few microseconds a placed sphere to mark. It is used in fills that end
-// dense: where the spheres with their clearance, (d + s)^3 pi / 6 each, fill
-// at least kMapFromFraction of the cube (measured: the two break even at
-// about 0.32 for 10^5 unit spheres, 0.335 for 10^4). It is switched on when
-// the spheres of a window of kMapWindow needed more than kMapFromAttempts
-// attempts each, and from then on marks the blocks around every placed sphere.
+// microsecond or so a placed sphere to mark. It is used for the spheres that
+// find the cube dense: a sphere of radius rho is kept off by a zone of
+// radius (rho + r_j) + s around each sphere j, and the map serves the radii
+// rho for which those zones, (rho + r_j + s)^3 pi / 6 each, fill at least
+// kMapFromFraction of the cube (for one size, (d + s)^3 pi / 6 each;
+// measured: the map and the grid alone break even at about 0.32 for 10^5
+// unit spheres, 0.335 for 10^4). In a mixture that is the larger spheres,
+// which take nearly all the attempts, and the map's proofs then hold for
+// the smallest of them still to come, a wider zone than the smallest sphere
+// would allow. It is switched on when the spheres it serves of a window of
+// kMapWindow needed more than kMapFromAttempts attempts each, and from then
+// on marks the blocks around every placed sphere.
 constexpr double kMapFromFraction = 0.325;
 constexpr std::int32_t kMapWindow = 256;
 constexpr std::int64_t kMapFromAttempts = 4;
@@ -90,10 +96,12 @@ constexpr std::int64_t kMapFromAttempts = 4;
 constexpr std::int64_t kMapAttemptTests = 16;
 constexpr std::int64_t kMapRun = 4096;
 
-// The smallest radius among the spheres still to come, which the map's
-// proofs take. It only grows as spheres are placed; it is found again a few
-// times at most, since a smaller, stale value keeps every proof true.
+// The smallest radius among the spheres still to come that the map serves
+// (radius at least `from`), which the map's proofs take. It only grows as
+// spheres are placed; it is found again a few times at most, since a
+// smaller, stale value keeps every proof true.
 struct SmallestToCome {
+    double from = 0;
     double radius = 0;
     std::int32_t lastAt = -1;  // the last sphere with that radius
     int updates = 0;
@@ -103,7 +111,7 @@ struct SmallestToCome {
         radius = std::numeric_limits<double>::infinity();
         for (std::int32_t k = i; k < count; ++k) {
             const double r = diameters[k] * 0.5;
-            if (r <= radius) radius = r, lastAt = k;
+            if (r >= from && r <= radius) radius = r, lastAt = k;
         }
     }
     // Sphere i is next.
@@ -182,17 +190,57 @@ bool gridConflictPlain(const GridCandidate& q, double x, double y, double z, dou
 
 namespace {
 
-// Whether this fill takes the map: forced, or by the cost rule.
-bool mapPays(const double* diameters, double L, double s, std::int32_t count) {
+// The smallest radius of the spheres the map serves: forced, all of them;
+// by the cost rule, the smallest radius tried for which it pays (+inf:
+// none). The radii tried are the smallest of all, then the smallest in each
+// eighth of an octave above the smallest positive one; the fraction the
+// zones fill grows with the radius, so the first that pays is found by
+// halving.
+double mapFromRadius(const double* diameters, double L, double s, std::int32_t count) {
     const SearchMode mode = activeSearchMode();
-    if (mode != SearchMode::Auto) return mode == SearchMode::Map;
-    double volume = 0;
+    const double infinity = std::numeric_limits<double>::infinity();
+    if (mode != SearchMode::Auto) return mode == SearchMode::Map ? -infinity : infinity;
+    double least = infinity, leastPositive = infinity;
     for (std::int32_t i = 0; i < count; ++i) {
-        const double extent = std::max(diameters[i] + s, 0.0);
-        volume += extent * extent * extent;
+        const double r = diameters[i] * 0.5;
+        least = std::min(least, r);
+        if (r > 0) leastPositive = std::min(leastPositive, r);
     }
+    constexpr int kSteps = 64;  // eighths of an octave: radii up to 256 times the smallest apart
+    double stepLeast[kSteps];
+    std::fill(stepLeast, stepLeast + kSteps, infinity);
+    if (leastPositive < infinity)
+        for (std::int32_t i = 0; i < count; ++i) {
+            const double r = diameters[i] * 0.5;
+            if (!(r > 0)) continue;
+            const double ratio = r / leastPositive;  // at least 1, perhaps +inf
+            int exponent = 0;
+            const double mantissa = ratio < 0x1p32 ? std::frexp(ratio, &exponent) : 0.5;  // in [0.5, 1)
+            const int step = ratio < 0x1p32 ? std::min(kSteps - 1, 8 * (exponent - 1) + static_cast<int>(16 * mantissa - 8))
+                                            : kSteps - 1;
+            stepLeast[step] = std::min(stepLeast[step], r);
+        }
+    double tried[kSteps + 1];
+    int n = 0;
+    tried[n++] = least;
+    for (double r : stepLeast)
+        if (r < infinity && r > tried[n - 1]) tried[n++] = r;
     const double edge = std::fabs(L);
-    return volume * (3.14159265358979323846 / 6) >= kMapFromFraction * (edge * edge * edge);
+    const auto pays = [&](double rho) {
+        double volume = 0;
+        for (std::int32_t i = 0; i < count; ++i) {
+            const double extent = std::max((rho + diameters[i] * 0.5) + s, 0.0);
+            volume += extent * extent * extent;
+        }
+        return volume * (3.14159265358979323846 / 6) >= kMapFromFraction * (edge * edge * edge);
+    };
+    int lo = 0, hi = n;  // the first that pays lies in [lo, hi], n for none
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (pays(tried[mid])) hi = mid;
+        else lo = mid + 1;
+    }
+    return lo < n ? tried[lo] : infinity;
 }
 
 }  // namespace
@@ -202,7 +250,9 @@ std::size_t fillSpheresWorkspaceBytes(const double* diameters, double L, double 
     double radiusBound;
     return gridStart(diameters, L, s, count, grid, radiusBound) < count
                ? CellGrid::workspaceBytes(count, CellGrid::Format::Compact) +
-                     (mapPays(diameters, L, s, count) ? DeadBlocks::workspaceBytes(count) : 0)
+                     (mapFromRadius(diameters, L, s, count) < std::numeric_limits<double>::infinity()
+                          ? DeadBlocks::workspaceBytes(count)
+                          : 0)
                : 0;
 }
 
@@ -235,9 +285,12 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
     DeadBlocks map;
     // Forced, the grid goes without the map and the map starts at once.
     const SearchMode mode = activeSearchMode();
-    const bool mapAllowed = gridFrom < count && mapPays(diameters, L, s, count);
+    const double mapFrom = gridFrom < count ? mapFromRadius(diameters, L, s, count)
+                                            : std::numeric_limits<double>::infinity();
+    const bool mapAllowed = mapFrom < std::numeric_limits<double>::infinity();
     bool mapOn = false, mapWanted = mapAllowed && mode == SearchMode::Map;
     SmallestToCome smallest;
+    smallest.from = mapFrom;
     std::int64_t windowAttempts = 0;
     std::int32_t windowSpheres = 0;
 
@@ -258,6 +311,9 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
             }
         }
         if (mapOn) smallest.reach(diameters, i, count);
+        // The map's proofs hold for the spheres it serves; the rest search
+        // the grid for every attempt.
+        const bool viaMap = inGrid && mapOn && r >= mapFrom;
         bool mapDecidedLast = false;
         std::int64_t work = 0;  // done since the check was last told
         // An attempt the map rejected, written to the row when a stop keeps it.
@@ -283,7 +339,7 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
             }
             double x, y, z;
             bool rejected = true;
-            if (mapOn && map.full()) {
+            if (viaMap && map.full()) {
                 // No lattice point can take a sphere still to come: every
                 // attempt up to the cap is rejected. The last one ends the
                 // call, as the cap would.
@@ -291,7 +347,7 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
                 return endAtCap(gridFill.skipTo(attempt, kMaxAttemptsPerSphere));
             }
             work = inGrid ? kGridAttemptTests : i + 1;
-            if (inGrid && mapOn) {
+            if (viaMap) {
                 // Most attempts end in a dead block of the map: they cost
                 // their draws and one bit, and write nothing, unless the
                 // last is the last the sphere may use. At most kMapRun at a
@@ -343,7 +399,7 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
             }
         }
         status.placed = i + 1;
-        if (inGrid && !mapOn && mapAllowed && mode == SearchMode::Auto) {
+        if (inGrid && !mapOn && mapAllowed && mode == SearchMode::Auto && r >= mapFrom) {
             windowAttempts += status.attempts;
             if (++windowSpheres == kMapWindow) {
                 mapWanted = windowAttempts > kMapFromAttempts * kMapWindow;
