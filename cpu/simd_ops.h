@@ -71,6 +71,11 @@ struct Avx512Ops {
     SIMD_AVX512 static V sqrt(V a) { return _mm512_maskz_sqrt_pd(0xFF, a); }
     SIMD_AVX512 static unsigned greater(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ); }
     SIMD_AVX512 static unsigned less(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
+    // The lanes whose 32-bit integer p[lane] is below `bound`.
+    SIMD_AVX512 static unsigned lessIntegers(const std::int32_t* p, std::int32_t bound) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(bound), v))));
+    }
 };
 
 // Bits 0..n-1 set: the lanes that hold data in a block of n < width rows.

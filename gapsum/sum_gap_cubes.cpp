@@ -429,8 +429,8 @@ namespace {
 
 SortedRowTerms sortedRowTermsFor(SimdPath path) {
 #ifdef SPHEREFILL_X86_SIMD
-    // Four places at a time, on AVX-512 too: the lines are short.
-    if (path != SimdPath::Plain) return &sortedRowTermsAvx2;
+    if (path == SimdPath::Avx512) return &sortedRowTermsAvx512;
+    if (path == SimdPath::Avx2) return &sortedRowTermsAvx2;
 #endif
     (void)path;
     return &sortedRowTermsPlain;

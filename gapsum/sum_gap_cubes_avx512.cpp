@@ -8,4 +8,6 @@
 double sumGapCubesAvx512(ConstSphereTable table, double T, InterruptPoll* poll) {
     return sumGapCubesSimd<Avx512Ops>(table, T, poll);
 }
+
+int sortedRowTermsAvx512(const SortedRow& row) { return sortedRowTermsSimd<Avx512Ops>(row); }
 #endif

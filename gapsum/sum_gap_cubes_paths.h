@@ -66,6 +66,7 @@ using SortedRowTerms = int (*)(const SortedRow& row);
 int sortedRowTermsPlain(const SortedRow& row);
 #ifdef SPHEREFILL_X86_SIMD
 int sortedRowTermsAvx2(const SortedRow& row);
+int sortedRowTermsAvx512(const SortedRow& row);
 #endif
 
 // The sum's own term for the pair (i, j) from its squared distance
