@@ -56,6 +56,9 @@ struct GridCandidate {
     const std::int64_t* own;   // the candidate's cell, by listed class
     double margin;             // E
     const double *xs, *ys, *zs, *rs;  // the table: the exact values of every row
+    // Whether the own cells were asked for early; if not, the whole boxes
+    // are asked for before the own cells are read.
+    bool ownFetched;
 };
 using GridTest = bool (*)(const GridCandidate& q, double x, double y, double z, double r, double s);
 

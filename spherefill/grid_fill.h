@@ -47,7 +47,7 @@ public:
 
     GridFill(CellGrid& grid, GridTest test, const double* xs, const double* ys, const double* zs, const double* rs,
              double L, double s, double radiusBound, RandomSource& random)
-        : grid_(grid), test_(test), query_{&grid, 0, classes_, reach_, nullptr, 0.0, xs, ys, zs, rs}, L_(L), s_(s),
+        : grid_(grid), test_(test), query_{&grid, 0, classes_, reach_, nullptr, 0.0, xs, ys, zs, rs, true}, L_(L), s_(s),
           radiusBound_(radiusBound), random_(random) {
         for (int c = 0; c < CellGrid::kClasses; ++c)
             if (grid.members(c) > 0) classes_[classCount_++] = c;
@@ -123,6 +123,7 @@ public:
             draws_[3 * k] = a.draws[0], draws_[3 * k + 1] = a.draws[1], draws_[3 * k + 2] = a.draws[2];
         }
         map_ = map;
+        query_.ownFetched = false;
         head_ = checked_ = 0;
         map_->blocksOf(draws_, size_, blocks_);
     }
