@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -128,6 +129,41 @@ TEST(DeadBlocks, MarksAcrossTilesTheBlocksOfEachSphere) {
             }
     EXPECT_EQ(map.deadBlocks(), dead);
     EXPECT_GT(dead, 500u);
+}
+
+// The blocks and bits of a batch of candidates, on every instruction set,
+// are those of one candidate at a time: a map of 32 blocks a side, marked
+// around a few spheres, and a batch long enough for whole vectors and a tail.
+TEST(DeadBlocks, BatchesGiveTheBlocksAndBitsOfOneAtATime) {
+    const SimdPath widest = activeSimdPath();
+    SeededDraws seeded(4);
+    std::vector<std::int32_t> draws(3 * 100);
+    for (std::int32_t& d : draws) d = SeededDraws::drawNext(&seeded);
+    draws[0] = draws[1] = draws[2] = 0, draws[3] = draws[4] = draws[5] = 32767;  // the lattice's corners
+    for (SimdPath path : {SimdPath::Plain, SimdPath::Avx2, SimdPath::Avx512}) {
+        if (!forceSimdPath(path)) continue;
+        SCOPED_TRACE(simdPathName(path));
+        std::vector<unsigned char> memory(DeadBlocks::workspaceBytes(200));
+        DeadBlocks map;
+        ASSERT_TRUE(map.layout(GridWorkspace{memory.data(), memory.size()}, 200, kEdge));
+        for (double c : {3000.0, 16000.0, 29000.0}) map.markAround(c, 32767 - c, c, 9000);
+        std::vector<std::uint64_t> blocks(100);
+        map.blocksOf(draws.data(), 100, blocks.data());
+        for (int k = 0; k < 100; ++k)
+            ASSERT_EQ(blocks[k], map.blockOf(draws[3 * k], draws[3 * k + 1], draws[3 * k + 2])) << k;
+        int dead = 0;
+        for (int from : {0, 64}) {
+            const int n = std::min(64, 100 - from);
+            const std::uint64_t mask = map.deadMask(blocks.data() + from, n);
+            for (int k = 0; k < n; ++k) {
+                ASSERT_EQ((mask >> k) & 1, map.dead(blocks[from + k]) ? 1u : 0u) << from + k;
+                dead += (mask >> k) & 1;
+            }
+        }
+        EXPECT_GT(dead, 10);
+        EXPECT_LT(dead, 90);
+    }
+    forceSimdPath(widest);
 }
 
 // The draws behind a jump and a bulk draw (on every instruction set) are
