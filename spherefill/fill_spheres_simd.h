@@ -112,15 +112,14 @@ SIMD_TARGET bool gridConflictSimd(const GridCandidate& q, double x, double y, do
             if (rowConflict(q, grid.entryRow(e), x, y, z, r, s)) return true;
         return false;
     };
-    CellGrid::Box boxes[CellGrid::kClasses];
-    for (int k = 0; k < q.classCount; ++k) {
-        boxes[k] = grid.box(q.classes[k], x, y, z, q.reach[k]);
-        if (!q.ownFetched) grid.prefetch(boxes[k]);
-    }
+    // Where the own cells were not asked for early, the whole boxes are
+    // asked for before any of them is read.
+    if (!q.ownFetched)
+        for (int k = 0; k < q.classCount; ++k) grid.prefetch(grid.box(q.classes[k], x, y, z, q.reach[k]));
     for (int k = 0; k < q.classCount; ++k)
         if (cellConflicts(q.own[k])) return true;
     for (int k = 0; k < q.classCount; ++k) {
-        const CellGrid::Box& b = boxes[k];
+        const CellGrid::Box b = grid.box(q.classes[k], x, y, z, q.reach[k]);
         if (q.ownFetched) grid.prefetch(b);
         CellGrid::BoxWalk walk(b, q.own[k]);
         for (std::int64_t cell; walk.next(cell);)
