@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "sum_gap_cubes_paths.h"
@@ -52,8 +53,57 @@ struct SumPlan {
 // Radii for which every step of the pair proof below stays in the normal
 // range: +0.0, or within [2^-400, 2^400]. Not -0.0: two of them add up to
 // -0.0, and a positive gap divided by it is -inf, which every T above -inf
-// includes.
-bool gridRadius(double r) { return (r == 0 && !std::signbit(r)) || (r >= 0x1p-400 && r <= 0x1p400); }
+// includes. On the bits: positive doubles order as their bits do, and a
+// negative one (or NaN, or -0.0) lies above the bits of 2^400.
+constexpr std::uint64_t kLeastGridRadiusBits = 0x26f0000000000000u;  // 2^-400
+constexpr std::uint64_t kMostGridRadiusBits = 0x58f0000000000000u;   // 2^400
+std::uint64_t bitsOf(double v) {
+    std::uint64_t u;
+    std::memcpy(&u, &v, sizeof u);
+    return u;
+}
+bool gridRadius(double r) {
+    const std::uint64_t u = bitsOf(r);
+    return u == 0 || u - kLeastGridRadiusBits <= kMostGridRadiusBits - kLeastGridRadiusBits;
+}
+
+// One pass over the radii: whether any has its sign bit set, and whether
+// all are grid radii. No early exit, so that it runs at the speed of memory.
+struct RadiiSigns {
+    bool noNegative = true, allGrid = true;
+};
+RadiiSigns radiiSigns(const double* rs, std::int32_t count) {
+    std::uint64_t negative = 0, outside = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::uint64_t u = bitsOf(rs[i]);
+        negative |= u >> 63;
+        outside |= static_cast<std::uint64_t>(!gridRadius(rs[i]));
+    }
+    return RadiiSigns{negative == 0, outside == 0};
+}
+
+// The least and largest value of a column into lo and hi; false when one is
+// not finite. Four running extremes, so that the comparisons do not wait on
+// one another.
+bool finiteSpan(const double* v, std::int32_t count, double& lo, double& hi) {
+    constexpr double kMost = std::numeric_limits<double>::max();
+    double least[4] = {lo, lo, lo, lo}, most[4] = {hi, hi, hi, hi};
+    bool finite = true;
+    std::int32_t i = 0;
+    for (; i + 4 <= count; i += 4)
+        for (int k = 0; k < 4; ++k) {
+            const double x = v[i + k];
+            finite &= std::fabs(x) <= kMost;
+            least[k] = std::min(least[k], x), most[k] = std::max(most[k], x);
+        }
+    for (; i < count; ++i) {
+        finite &= std::fabs(v[i]) <= kMost;
+        least[0] = std::min(least[0], v[i]), most[0] = std::max(most[0], v[i]);
+    }
+    lo = std::min(std::min(least[0], least[1]), std::min(least[2], least[3]));
+    hi = std::max(std::max(most[0], most[1]), std::max(most[2], most[3]));
+    return finite;
+}
 
 SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
     SumPlan plan;
@@ -61,26 +111,18 @@ SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
     const SearchMode mode = activeSearchMode();
     if (mode == SearchMode::AllPairs || count <= 1) return plan;
     const double* rs = table.column(3);
-    bool noNegativeRadius = true;
-    for (std::int32_t i = 0; i < count; ++i) noNegativeRadius &= !std::signbit(rs[i]);
+    const RadiiSigns radii = radiiSigns(rs, count);
     // A NaN threshold includes no pair. With no negative radius (nor -0.0,
     // see gridRadius), rel is never below -1 (or it is NaN), so T <= -1
     // includes none either: the loop's sum stays +0.0.
-    if (std::isnan(T) || (T <= -1 && noNegativeRadius)) {
+    if (std::isnan(T) || (T <= -1 && radii.noNegative)) {
         plan.route = SumRoute::Zero;
         return plan;
     }
-    if (!(T < 0x1p400) || (mode == SearchMode::Auto && count < kGridFromSphere)) return plan;
+    if (!(T < 0x1p400) || (mode == SearchMode::Auto && count < kGridFromSphere) || !radii.allGrid) return plan;
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-    for (int c = 0; c < 3; ++c) {
-        const double* v = table.column(c);
-        for (std::int32_t i = 0; i < count; ++i) {
-            if (!std::isfinite(v[i])) return plan;
-            lo = std::min(lo, v[i]), hi = std::max(hi, v[i]);
-        }
-    }
-    for (std::int32_t i = 0; i < count; ++i)
-        if (!gridRadius(rs[i])) return plan;
+    for (int c = 0; c < 3; ++c)
+        if (!finiteSpan(table.column(c), count, lo, hi)) return plan;
     plan.lo = lo;
     plan.hi = hi;
     plan.magnitude = std::fmax(std::fabs(lo), std::fabs(hi));

@@ -84,9 +84,26 @@ private:
 
 template <class RadiusOf>
 void GridGeometry::classify(std::int32_t count, RadiusOf radiusOf) {
-    // The radii are finite: plain comparisons do.
-    for (std::int32_t i = 0; i < count; ++i) largest_ = std::max(largest_, radiusOf(i));
-    for (std::int32_t i = 0; i < count; ++i) {
+    // The radii are finite: plain comparisons do. Four running extremes
+    // each, so that the comparisons do not wait on one another.
+    double most[4] = {largest_, largest_, largest_, largest_};
+    double least[4] = {-largest_, -largest_, -largest_, -largest_};
+    std::int32_t i = 0;
+    for (; i + 4 <= count; i += 4)
+        for (int k = 0; k < 4; ++k) {
+            const double r = radiusOf(i + k);
+            most[k] = std::max(most[k], r), least[k] = std::min(least[k], r);
+        }
+    for (; i < count; ++i) most[0] = std::max(most[0], radiusOf(i)), least[0] = std::min(least[0], radiusOf(i));
+    largest_ = std::max(std::max(most[0], most[1]), std::max(most[2], most[3]));
+    const double smallest = std::min(std::min(least[0], least[1]), std::min(least[2], least[3]));
+    if (count > 0 && classOf(smallest) == 0) {
+        // Every radius within a factor of 4 of the largest: one class.
+        classes_[0].members += count;
+        classes_[0].largest = std::max(classes_[0].largest, largest_);
+        return;
+    }
+    for (i = 0; i < count; ++i) {
         const double r = radiusOf(i);
         Class& g = classes_[classOf(r)];
         ++g.members;

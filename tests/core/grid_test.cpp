@@ -232,6 +232,23 @@ TEST(CellGrid, SumsOfOddTablesAreThoseOfTheAllPairsLoop) {
     }
 }
 
+// The grid's proof holds for radii of +0.0 and from 2^-400 to 2^400; any
+// other radius sends the sum to all pairs (no workspace asked for).
+TEST(CellGrid, SumsTakeTheGridOnlyForRadiiInItsRange) {
+    const double least = 0x1p-400, most = 0x1p400;
+    const std::vector<std::pair<double, bool>> radii = {
+        {0.0, true},   {least, true},  {1.0, true},           {most, true},
+        {-0.0, false}, {-1.0, false},  {std::nextafter(least, 0.0), false},
+        {kNaN, false}, {kInf, false},  {std::nextafter(most, kInf), false},
+    };
+    for (const auto& [r, grid] : radii) {
+        const std::vector<double> data = toColumns({{0, 0, 0, 1}, {3, 0, 0, r}});
+        forceSearchMode(SearchMode::Sorted);
+        EXPECT_EQ(sumGapCubesWorkspaceBytes(ConstSphereTable{data.data(), 2}, 0.1) > 0, grid) << r;
+        forceSearchMode(SearchMode::Auto);
+    }
+}
+
 // The order of the rows is the order of the sum, whatever the order of the
 // cells: a packing with its rows sorted by x, reversed and shuffled, summed
 // in cell order against all pairs. With the workspace cut to little more
