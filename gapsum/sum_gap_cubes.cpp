@@ -295,11 +295,12 @@ double sumInCellOrder(ConstSphereTable table, double T, const SortedCells& cells
     for (int c = 0; c < GridGeometry::kClasses; ++c)
         if (cells.members(c)) classes[classCount++] = c;
 
-    GridTerm terms[kTermsPerRow];
+    std::int32_t js[kTermsPerRow + kRankedTerms];
+    double unordered[kTermsPerRow], termValues[kTermsPerRow];
     SortedCells::Box boxes[GridGeometry::kClasses];
     double far[GridGeometry::kClasses];
-    SortedRow row{&cells, classCount, boxes, far, 0, 0, 0, 0, T, 0, terms, kTermsPerRow};
-    // The row at sorted place p: its terms into `terms`, -1 when too many.
+    SortedRow row{&cells, classCount, boxes, far, 0, 0, 0, 0, T, 0, js, unordered, termValues, kTermsPerRow};
+    // The row at sorted place p: its terms into termValues, -1 when too many.
     const auto termsOf = [&](std::int32_t p) {
         row.x = xs[p], row.y = ys[p], row.z = zs[p], row.r = rs[p], row.i = rows[p];
         for (int k = 0; k < classCount; ++k) {
@@ -350,10 +351,9 @@ double sumInCellOrder(ConstSphereTable table, double T, const SortedCells& cells
                 full = true;
                 return;
             }
-            sortByRow(terms, found);
+            std::copy(termValues, termValues + found, values + used);
             firsts[k] = static_cast<std::int32_t>(used);
             counts[k] = found;
-            for (int t = 0; t < found; ++t) values[used + t] = terms[t].value;
             used += found;
         };
         std::int32_t place0 = 0;
@@ -464,11 +464,12 @@ int sortedRowTermsPlain(const SortedRow& q) {
                     double value;
                     if (!(d2 < q.far[k]) || !squareTerm(d2, q.r, rs[p], q.T, value)) continue;
                     if (found == q.capacity) return -1;
-                    q.terms[found++] = {rows[p], value};
+                    q.js[found] = rows[p], q.found[found++] = value;
                 }
             }
         }
     }
+    orderTermsByInsertion(q.js, q.found, found, q.values);
     return found;
 }
 

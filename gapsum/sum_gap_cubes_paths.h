@@ -49,8 +49,8 @@ int gridRowTermsAvx2(const GridRow& row);
 #endif
 
 // The same search over the rows sorted by cell: row i's included pairs with
-// the earlier rows (j < i) in its boxes, one per size class. Each line of a
-// box is one stretch of the sorted copy.
+// the earlier rows (j < i) in its boxes, one per size class, into values in
+// ascending j. Each line of a box is one stretch of the sorted copy.
 struct SortedRow {
     const SortedCells* cells;
     int boxCount;
@@ -58,9 +58,26 @@ struct SortedRow {
     const double* far;  // by box
     double x, y, z, r, T;
     std::int32_t i;
-    GridTerm* terms;
+    std::int32_t* js;  // scratch: the earlier row of each term found, with
+                       // room for kRankedTerms more than capacity,
+    double* found;     // and its term
+    double* values;    // the terms, in ascending j
     int capacity;
 };
+
+// The terms of a row found in no order, js[k] and found[k] for k < count,
+// into out in ascending j (a row's js are distinct). Reorders js and found.
+constexpr int kRankedTerms = 32;
+inline void orderTermsByInsertion(std::int32_t* js, double* found, int count, double* out) {
+    for (int k = 1; k < count; ++k) {
+        const std::int32_t j = js[k];
+        const double value = found[k];
+        int m = k;
+        for (; m > 0 && js[m - 1] > j; --m) js[m] = js[m - 1], found[m] = found[m - 1];
+        js[m] = j, found[m] = value;
+    }
+    for (int k = 0; k < count; ++k) out[k] = found[k];
+}
 using SortedRowTerms = int (*)(const SortedRow& row);
 
 int sortedRowTermsPlain(const SortedRow& row);

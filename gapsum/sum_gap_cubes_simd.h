@@ -115,6 +115,22 @@ SIMD_TARGET int gridRowTermsSimd(const GridRow& q) {
     return found;
 }
 
+// A row's terms into ascending j. Up to kRankedTerms, each goes straight to
+// its place: the number of terms with a smaller j, counted a vector at a
+// time over a fixed stretch padded above every row.
+template <class Ops>
+SIMD_TARGET void orderTerms(std::int32_t* js, double* found, int count, double* out) {
+    if (count > kRankedTerms) return orderTermsByInsertion(js, found, count, out);
+    constexpr int width = Ops::width;
+    for (int k = count; k < kRankedTerms; ++k) js[k] = 2147483647;
+    const int vectors = (count + width - 1) / width;
+    for (int k = 0; k < count; ++k) {
+        int rank = 0;
+        for (int v = 0; v < vectors; ++v) rank += __builtin_popcount(Ops::lessIntegers(js + v * width, js[k]));
+        out[rank] = found[k];
+    }
+}
+
 // The rows sorted by cell: a line of a box is one stretch of the sorted
 // copy, taken Ops::width places at a time; only earlier rows count.
 template <class Ops>
@@ -152,15 +168,16 @@ SIMD_TARGET int sortedRowTermsSimd(const SortedRow& q) {
                     if (!included) continue;
                     const V h = Ops::mul(gap, half);
                     Ops::store(terms, Ops::mul(Ops::mul(h, h), h));
-                    for (; included; included &= included - 1) {
+                    for (; included; included &= included - 1, ++found) {
                         if (found == q.capacity) return -1;
                         const int lane = __builtin_ctz(included);
-                        q.terms[found++] = {rows[p + lane], terms[lane]};
+                        q.js[found] = rows[p + lane], q.found[found] = terms[lane];
                     }
                 }
             }
         }
     }
+    orderTerms<Ops>(q.js, q.found, found, q.values);
     return found;
 }
 

@@ -71,7 +71,7 @@ bool SortedCells::sort(GridWorkspace workspace, std::int32_t count, const double
     for (std::int32_t i = 0; i < count; ++i) rows_[start_[cellOf(i)]++] = i;
     // The copy is written in order and read from the table out of order;
     // the rows a few places on are asked for early.
-    constexpr std::int32_t kAhead = 8;
+    constexpr std::int32_t kAhead = 32;
     for (std::int32_t p = 0; p < count; ++p) {
 #if defined(__GNUC__)
         if (p + kAhead < count) {
