@@ -35,10 +35,10 @@ constexpr std::size_t kSortedFixedBytes = 32768;
 constexpr std::size_t kSortedLeastScratch = 8192;
 static_assert(kSortedLeastScratch >= 12 * kTermsPerRow + 8, "room for one row's terms");
 // Its cells: about this many points a cell, and an edge of at least the
-// class's reach divided by kSortedEdgeDivisor (a box of about
-// 2 * kSortedEdgeDivisor + 1 cells a side).
+// class's reach (a box of about 3 cells a side; measured at 10^6 unit
+// spheres, T = 1: 282 ms, against 320 with half the reach).
 constexpr double kSortedPointsPerCell = 2.0;
-constexpr double kSortedEdgeDivisor = 2.0;
+constexpr double kSortedEdgeDivisor = 1.0;
 
 enum class SumRoute { AllPairs, Zero, Grid, Sorted };
 
