@@ -351,7 +351,7 @@ double sumInCellOrder(ConstSphereTable table, double T, const SortedCells& cells
                 full = true;
                 return;
             }
-            std::copy(termValues, termValues + found, values + used);
+            for (int t = 0; t < found; ++t) values[used + t] = termValues[t];
             firsts[k] = static_cast<std::int32_t>(used);
             counts[k] = found;
             used += found;
