@@ -35,8 +35,8 @@
 //
 // Along a line of blocks (fixed b and c blocks), the largest |dx| over block
 // n falls and then rises with n (it is the farther end of the block from x),
-// so the dead blocks of a line form one run, found from a first estimate and
-// checked block by block at both of its ends.
+// so the blocks between two that pass the test pass it too: a line's dead
+// blocks are one run, marked between its two ends once both are checked.
 
 namespace {
 
@@ -195,7 +195,10 @@ void DeadBlocks::markAround(double x, double y, double z, double limit) {
             const double dy = farthest(by, y);
             const auto deadAt = [&](std::int64_t n) { return within(farthest(n, x), dy, dz, limit, below, above); };
             // A first estimate of the run from the room left along x, then
-            // each end moved to the last block that passes the test.
+            // each end moved inward to the first block that passes the test.
+            // The estimate is at most a block short of the whole run at
+            // either end, and a block left out only sends its candidates to
+            // the grid: testing further out costs more than it saves.
             const double room = roomYZ - dy * dy;
             if (!(room > 0)) continue;
             const double half = std::sqrt(room) - blockEdge;
@@ -205,8 +208,6 @@ void DeadBlocks::markAround(double x, double y, double z, double limit) {
             while (lo <= hi && !deadAt(lo)) ++lo;
             if (lo > hi) continue;
             while (!deadAt(hi)) --hi;
-            while (lo > 0 && deadAt(lo - 1)) --lo;
-            while (hi + 1 < blocksPerAxis_ && deadAt(hi + 1)) ++hi;
             setRun(by, bz, lo, hi);
         }
     }
