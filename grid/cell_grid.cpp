@@ -23,6 +23,10 @@ constexpr std::int32_t kPointsPerCell = 3;
 // and its cells then hold about one point each.
 constexpr std::int32_t kSmallClassCells = 64;
 
+// Grids up to this size stay in a core's cache: their cells are not asked
+// for ahead.
+constexpr std::size_t kCachedGridBytes = std::size_t(512) << 10;
+
 std::size_t roundUp(std::size_t n) { return (n + kAlign - 1) / kAlign * kAlign; }
 
 std::int64_t cellBudget(std::int32_t count) {
@@ -126,6 +130,7 @@ bool CellGrid::placeGrids(std::int32_t count, double lo, double hi, const double
     entryRow_ = reinterpret_cast<std::int32_t*>(take(std::size_t(count) * sizeof(std::int32_t)));
     if (at > end) return false;
     adviseHugePages(workspace_.data, workspace_.bytes);
+    prefetching_ = std::size_t(at - static_cast<char*>(workspace_.data)) > kCachedGridBytes;
 
     const double infinity = std::numeric_limits<double>::infinity();
     for (std::size_t k = 0; k < cells; ++k) {
@@ -168,6 +173,7 @@ void CellGrid::insert(std::int32_t row, double x, double y, double z, double r) 
 
 std::int64_t CellGrid::prefetchCell(int c, double x, double y, double z) const {
     const std::int64_t cell = cellOf(c, x, y, z);
+    if (!prefetching_) return cell;
 #if defined(__GNUC__)
     __builtin_prefetch(cellAddress(cell));
     if (cells_) __builtin_prefetch(cellAddress(cell) + 64);
@@ -182,6 +188,7 @@ const char* CellGrid::cellAddress(std::int64_t cell) const {
 }
 
 void CellGrid::prefetch(const Box& b) const {
+    if (!prefetching_) return;
 #if defined(__GNUC__)
     // A row of the box is one stretch of memory: every cache line of it.
     for (std::int32_t kz = b.lo[2]; kz <= b.hi[2]; ++kz) {

@@ -190,6 +190,9 @@ private:
     std::int32_t* entryRow_ = nullptr; // overflow lists: row number, by entry
     std::int32_t entries_ = 0;
     GridWorkspace workspace_;
+    // Whether cells are asked for ahead: not where the grid stays in a
+    // core's cache.
+    bool prefetching_ = true;
 };
 
 template <class CellEdge>
