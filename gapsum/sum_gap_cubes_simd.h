@@ -121,9 +121,13 @@ SIMD_TARGET int gridRowTermsSimd(const GridRow& q) {
 template <class Ops>
 SIMD_TARGET void orderTerms(std::int32_t* js, double* found, int count, double* out) {
     if (count > kRankedTerms) return orderTermsByInsertion(js, found, count, out);
+    if (count <= 1) {
+        if (count == 1) out[0] = found[0];
+        return;
+    }
     constexpr int width = Ops::width;
-    for (int k = count; k < kRankedTerms; ++k) js[k] = 2147483647;
     const int vectors = (count + width - 1) / width;
+    for (int k = count; k < vectors * width; ++k) js[k] = 2147483647;
     for (int k = 0; k < count; ++k) {
         int rank = 0;
         for (int v = 0; v < vectors; ++v) rank += __builtin_popcount(Ops::lessIntegers(js + v * width, js[k]));
