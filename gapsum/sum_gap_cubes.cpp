@@ -370,6 +370,8 @@ double sumInCellOrder(ConstSphereTable table, double T, const SortedCells& cells
         // The runs lie in the order of the cells: ask for them early.
         constexpr std::int32_t kAhead = 16;
         const std::int32_t end = i0 + static_cast<std::int32_t>(length);
+        // Only a slice that leaves rows for another one draws the line anew.
+        const bool last = !full && end == count;
         std::int32_t i = i0;
         for (; i < end; ++i) {
             const std::int32_t k = i - i0;
@@ -383,7 +385,7 @@ double sumInCellOrder(ConstSphereTable table, double T, const SortedCells& cells
                 continue;
             }
             for (std::int32_t t = firsts[k]; t < firsts[k] + counts[k]; ++t) S = values[t] + S;
-            line.add(i, counts[k]);
+            if (!last) line.add(i, counts[k]);
         }
         line.fit();
         i0 = i;
