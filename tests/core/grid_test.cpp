@@ -216,6 +216,10 @@ TEST(CellGrid, SumsOfOddTablesAreThoseOfTheAllPairsLoop) {
         {"-0.0 radii", generate(400, [&](int k) { return RefSphere{double(k % 7), 0, 0, k % 3 ? -0.0 : 1.0}; })},
         {"a negative radius", generate(400, [&](int k) { return RefSphere{10 * uniform(), 10 * uniform(), 0, k == 9 ? -1.0 : 1.0}; })},
         {"a lattice on the cell faces", lattice},
+        {"radii 4 apart: two size classes", generate(400, [&](int k) { return RefSphere{8 * uniform(), 8 * uniform(), 8 * uniform(), k % 2 ? 1.0 : 0.25}; })},
+        {"radii just under 4 apart: one size class", generate(400, [&](int k) {
+             return RefSphere{8 * uniform(), 8 * uniform(), 8 * uniform(), k % 2 ? 1.0 : std::nextafter(0.25, 1.0)};
+         })},
         {"a dense cluster: rows with hundreds of terms", generate(1200, [&](int k) {
              return k < 700 ? RefSphere{uniform(), uniform(), uniform(), 0.5} : RefSphere{30 * uniform(), 30 * uniform(), 30 * uniform(), 0.5};
          })},
@@ -229,6 +233,30 @@ TEST(CellGrid, SumsOfOddTablesAreThoseOfTheAllPairsLoop) {
             for (SearchMode mode : {SearchMode::Grid, SearchMode::Sorted})
                 EXPECT_TRUE(sameResult(sumWith(mode, table, T), want)) << searchModeName(mode) << ", T " << T;
         }
+    }
+}
+
+// A row's terms are put in ascending j before they are added, by rank up to
+// a few vectors of them and by insertion beyond, and a row with more than
+// fit is added by the plain loop: a last row with k earlier neighbours on a
+// shell around it, in rows that lie in no order of space, for k on either
+// side of each of those bounds.
+TEST(CellGrid, SumsAddEachRowsTermsInOrderWhateverTheirNumber) {
+    SeededDraws seeded(5);
+    auto uniform = [&seeded] { return SeededDraws::drawNext(&seeded) / 32767.0; };
+    for (int k : {1, 2, 3, 4, 5, 8, 9, 16, 17, 31, 32, 33, 34, 64, 511, 512, 513, 700}) {
+        std::vector<RefSphere> spheres;
+        while (static_cast<int>(spheres.size()) < k) {
+            const double x = 2 * uniform() - 1, y = 2 * uniform() - 1, z = 2 * uniform() - 1;
+            const double norm = std::sqrt(x * x + y * y + z * z);
+            if (!(norm > 0.1 && norm <= 1)) continue;
+            const double distance = 1.05 + 0.1 * uniform();
+            spheres.push_back({distance * x / norm, distance * y / norm, distance * z / norm, 0.5});
+        }
+        spheres.push_back({0, 0, 0, 0.5});
+        const std::vector<double> data = toColumns(spheres);
+        const ConstSphereTable table{data.data(), static_cast<std::int32_t>(spheres.size())};
+        EXPECT_TRUE(sameResult(sumWith(SearchMode::Sorted, table, 0.2), referenceSum(spheres, 0.2))) << k << " terms";
     }
 }
 
