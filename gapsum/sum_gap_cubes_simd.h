@@ -116,8 +116,8 @@ SIMD_TARGET int gridRowTermsSimd(const GridRow& q) {
 }
 
 // A row's terms into ascending j. Up to kRankedTerms, each goes straight to
-// its place: the number of terms with a smaller j, counted a vector at a
-// time over a fixed stretch padded above every row.
+// its place: the number of terms with a smaller j, counted a vector of the
+// row's js at a time, the last vector padded above every row.
 template <class Ops>
 SIMD_TARGET void orderTerms(std::int32_t* js, double* found, int count, double* out) {
     if (count > kRankedTerms) return orderTermsByInsertion(js, found, count, out);
