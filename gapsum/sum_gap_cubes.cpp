@@ -513,7 +513,7 @@ SumResult sumGapCubesChecked(ConstSphereTable table, double T, GridWorkspace wor
     if (plan.route == SumRoute::Zero) return result(0.0);
     if (plan.route == SumRoute::Sorted) {
         SortedCells cells;
-        cells.classify(table.rows, [&table](std::int32_t i) { return table.column(3)[i]; });
+        cells.classifyAs(grid);  // the plan has sorted the radii into classes
         const auto cellEdge = [&](int c) {
             return rowReach(cells, c, cells.largestRadius(c), plan) / kSortedEdgeDivisor;
         };

@@ -115,6 +115,7 @@ public:
     std::int32_t members(int c) const { return geometry_.members(c); }
     double largestRadius(int c) const { return geometry_.largestRadius(c); }
     int classOf(double r) const { return geometry_.classOf(r); }
+    const GridGeometry& geometry() const { return geometry_; }
 
     void insert(std::int32_t row, double x, double y, double z, double r);
 

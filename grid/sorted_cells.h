@@ -27,11 +27,8 @@ public:
     static constexpr double kFewestPointsPerCell = 1.0;
     static std::size_t workspaceBytes(std::int32_t count);
 
-    // Step 1: sorts the radii into size classes, as the cell grid does.
-    template <class RadiusOf>
-    void classify(std::int32_t count, RadiusOf radiusOf) {
-        geometry_.classify(count, radiusOf);
-    }
+    // Step 1: the size classes of the radii, as a cell grid has sorted them.
+    void classifyAs(const CellGrid& grid) { geometry_ = grid.geometry(); }
     std::int32_t members(int c) const { return geometry_.members(c); }
     std::int32_t cellsPerAxis(int c) const { return geometry_.cellsPerAxis(c); }
     std::int64_t firstCell(int c) const { return geometry_.firstCell(c); }
