@@ -244,6 +244,101 @@ double sumThroughGrid(ConstSphereTable table, double T, CellGrid& grid, const Su
     return S;
 }
 
+// The sum over the rows sorted by cell, for a table of one size class,
+// where the included pairs fit in the workspace at once: each pair is met
+// once, from the point whose half box holds the other (see ForwardRow), and
+// its term goes on a list of the later row; the lists are then added, i
+// ascending, each in ascending j, so the sum takes the loop's terms in the
+// loop's order. A row with more than kTermsPerRow terms is added by the
+// plain loop over all earlier rows. Returns false, with nothing added, when
+// the terms expected (with a quarter to spare) or met do not fit.
+bool sumForwardPairs(ConstSphereTable table, double T, const SortedCells& cells, const SumPlan& plan, int c,
+                     double expected, ForwardRowTerms rowTerms, InterruptPoll& poll, double& S) {
+    struct Term {
+        std::int32_t j, next;  // next: the row's next term, -1 after its last
+        double value;
+    };
+    const std::int32_t count = table.rows;
+    const GridWorkspace scratch = cells.rest();
+    const std::size_t headBytes = (sizeof(std::int32_t) * std::size_t(count) + 7) / 8 * 8;
+    if (!(double(scratch.bytes) >= double(headBytes) + sizeof(Term) * (1.25 * expected + kTermsPerRow)))
+        return false;
+    std::int32_t* heads = static_cast<std::int32_t*>(scratch.data);
+    Term* terms = reinterpret_cast<Term*>(static_cast<char*>(scratch.data) + headBytes);
+    const std::size_t capacity =
+        std::min<std::size_t>((scratch.bytes - headBytes) / sizeof(Term), std::numeric_limits<std::int32_t>::max());
+    std::fill(heads, heads + count, -1);
+
+    const double* xs = cells.x();
+    const double* ys = cells.y();
+    const double* zs = cells.z();
+    const double* rs = cells.r();
+    const std::int32_t* rows = cells.rows();
+    std::int32_t places[kTermsPerRow];
+    double values[kTermsPerRow];
+    ForwardRow row{&cells, {}, 0, 0, 0, 0, 0, 0, 0, 0, T, 0, places, values, kTermsPerRow};
+    // A term goes on its row's list a few pairs after it is found, so that
+    // the row's list head, asked for when it is found, is there by then.
+    constexpr int kPending = 32;
+    Term pending[kPending];
+    std::int32_t pendingRow[kPending];
+    std::size_t used = 0, met = 0;
+    const auto link = [&](std::size_t k) {
+        const std::int32_t i = pendingRow[k % kPending];
+        terms[k] = pending[k % kPending];
+        terms[k].next = heads[i];
+        heads[i] = static_cast<std::int32_t>(k);
+    };
+    bool full = false;
+    cells.visitInTiles([&](std::int32_t p) {
+        if (poll.stop(kGridRowPairs)) return true;
+        row.x = xs[p], row.y = ys[p], row.z = zs[p], row.r = rs[p], row.i = rows[p], row.place = p;
+        row.box = cells.box(c, row.x, row.y, row.z, rowReach(cells, c, row.r, plan));
+        const SortedCells::Box own = cells.box(c, row.x, row.y, row.z, 0.0);
+        row.ownY = own.lo[1], row.ownZ = own.lo[2];
+        row.far = farSquared(cells, c, row.r, plan);
+        const int found = rowTerms(row);
+        if (found < 0 || std::size_t(found) > capacity - met) return full = true;
+        for (int k = 0; k < found; ++k, ++met) {
+            const std::int32_t other = rows[places[k]];
+            const std::int32_t i = std::max(row.i, other);
+#if defined(__GNUC__)
+            __builtin_prefetch(heads + i, 1);
+#endif
+            if (met >= used + kPending) link(used++);
+            pending[met % kPending] = {std::min(row.i, other), -1, values[k]};
+            pendingRow[met % kPending] = i;
+        }
+        return false;
+    });
+    if (poll.stopped()) return true;
+    if (full) return false;
+    for (; used < met; ++used) link(used);
+
+    // The lists lie in the order the pairs were met: ask for them early.
+    constexpr std::int32_t kAhead = 16;
+    std::int32_t js[kTermsPerRow];
+    double found[kTermsPerRow];
+    for (std::int32_t i = 0; i < count; ++i) {
+#if defined(__GNUC__)
+        if (i + 2 * kAhead < count && heads[i + 2 * kAhead] >= 0) __builtin_prefetch(terms + heads[i + 2 * kAhead]);
+        if (i + kAhead < count && heads[i + kAhead] >= 0 && terms[heads[i + kAhead]].next >= 0)
+            __builtin_prefetch(terms + terms[heads[i + kAhead]].next);
+#endif
+        int n = 0;
+        std::int32_t t = heads[i];
+        for (; t >= 0 && n < kTermsPerRow; t = terms[t].next) js[n] = terms[t].j, found[n++] = terms[t].value;
+        if (t >= 0) {
+            if (poll.stop(i)) return true;
+            S = addRowByAllPairs(table, i, T, S);
+            continue;
+        }
+        sortTermsByRow(js, found, n);
+        for (int k = 0; k < n; ++k) S = found[k] + S;
+    }
+    return true;
+}
+
 // A straight line through points (i, t) by least squares: the terms t a row
 // i is expected to have.
 class TermsLine {
@@ -281,7 +376,7 @@ private:
 // row. A row with more than kTermsPerRow terms is added by the plain loop
 // over all earlier rows.
 double sumInCellOrder(ConstSphereTable table, double T, const SortedCells& cells, const SumPlan& plan,
-                      SortedRowTerms rowTerms, InterruptPoll& poll) {
+                      SortedRowTerms rowTerms, ForwardRowTerms forwardTerms, InterruptPoll& poll) {
     constexpr std::int32_t kNotDone = -2, kPlain = -1;
     const std::int32_t count = table.rows;
     // A sample of 1 row in 64, at least 16 and at most 1024.
@@ -316,13 +411,20 @@ double sumInCellOrder(ConstSphereTable table, double T, const SortedCells& cells
         line.add(rows[p], std::max(termsOf(p), 0));
     }
     line.fit();
+    double S = 0.0;
+    // With one class, every pair once, from one of its two points, where
+    // the terms fit.
+    if (classCount == 1) {
+        double expected = 0;
+        for (int k = 0; k < 64; ++k) expected += line.at((k + 0.5) * count / 64) * count / 64;
+        if (sumForwardPairs(table, T, cells, plan, classes[0], expected, forwardTerms, poll, S)) return S;
+    }
 
     // The slices' memory: per row, where its terms start and how many there
     // are (8 bytes); per term, its value (8 bytes).
     const GridWorkspace scratch = cells.rest();
     const std::size_t rowBytes = 2 * sizeof(std::int32_t), termBytes = sizeof(double);
     const std::size_t bytes = scratch.bytes - termBytes * kTermsPerRow;  // room for one more row always
-    double S = 0.0;
     for (std::int32_t i0 = 0; i0 < count;) {
         std::size_t length = 0;
         const std::size_t most = std::min<std::size_t>(std::size_t(count - i0), bytes / rowBytes);
@@ -475,6 +577,30 @@ int sortedRowTermsPlain(const SortedRow& q) {
     return found;
 }
 
+int forwardRowTermsPlain(const ForwardRow& q) {
+    const SortedCells& cells = *q.cells;
+    const double *xs = cells.x(), *ys = cells.y(), *zs = cells.z(), *rs = cells.r();
+    const std::int32_t* rows = cells.rows();
+    const SortedCells::Box& b = q.box;
+    int found = 0;
+    for (std::int32_t kz = q.ownZ; kz <= b.hi[2]; ++kz) {
+        for (std::int32_t ky = kz == q.ownZ ? q.ownY : b.lo[1]; ky <= b.hi[1]; ++ky) {
+            const std::int64_t line = b.first + (kz * b.n + ky) * b.n;
+            const std::int32_t to = cells.start(line + b.hi[0] + 1);
+            for (std::int32_t p = kz == q.ownZ && ky == q.ownY ? q.place + 1 : cells.start(line + b.lo[0]); p < to;
+                 ++p) {
+                const double dx = q.x - xs[p], dy = q.y - ys[p], dz = q.z - zs[p];
+                const double d2 = (dx * dx + dy * dy) + dz * dz;
+                double value;
+                if (!(d2 < q.far) || !eitherWayTerm(d2, q.r, q.i, rs[p], rows[p], q.T, value)) continue;
+                if (found == q.capacity) return -1;
+                q.places[found] = p, q.values[found++] = value;
+            }
+        }
+    }
+    return found;
+}
+
 namespace {
 
 SortedRowTerms sortedRowTermsFor(SimdPath path) {
@@ -484,6 +610,15 @@ SortedRowTerms sortedRowTermsFor(SimdPath path) {
 #endif
     (void)path;
     return &sortedRowTermsPlain;
+}
+
+ForwardRowTerms forwardRowTermsFor(SimdPath path) {
+#ifdef SPHEREFILL_X86_SIMD
+    if (path == SimdPath::Avx512) return &forwardRowTermsAvx512;
+    if (path == SimdPath::Avx2) return &forwardRowTermsAvx2;
+#endif
+    (void)path;
+    return &forwardRowTermsPlain;
 }
 
 std::size_t sortedWorkspaceBytes(std::int32_t count) {
@@ -520,7 +655,8 @@ SumResult sumGapCubesChecked(ConstSphereTable table, double T, GridWorkspace wor
         if (cells.build(workspace, table.rows, table.column(0), table.column(1), table.column(2), table.column(3),
                         plan.lo, plan.hi, kSortedPointsPerCell, cellEdge) &&
             cells.rest().bytes >= kSortedLeastScratch)
-            return result(sumInCellOrder(table, T, cells, plan, sortedRowTermsFor(activeSimdPath()), poll));
+            return result(sumInCellOrder(table, T, cells, plan, sortedRowTermsFor(activeSimdPath()),
+                                         forwardRowTermsFor(activeSimdPath()), poll));
     }
     if (plan.route == SumRoute::Grid) {
         const auto cellEdge = [&](int c) { return rowReach(grid, c, grid.largestRadius(c), plan); };

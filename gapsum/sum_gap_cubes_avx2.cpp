@@ -13,4 +13,5 @@ double sumGapCubesAvx2(ConstSphereTable table, double T, InterruptPoll* poll) {
 #ifdef SPHEREFILL_X86_SIMD
 int gridRowTermsAvx2(const GridRow& row) { return gridRowTermsSimd<Avx2Ops>(row); }
 int sortedRowTermsAvx2(const SortedRow& row) { return sortedRowTermsSimd<Avx2Ops>(row); }
+int forwardRowTermsAvx2(const ForwardRow& row) { return forwardRowTermsSimd<Avx2Ops>(row); }
 #endif

@@ -10,4 +10,5 @@ double sumGapCubesAvx512(ConstSphereTable table, double T, InterruptPoll* poll) 
 }
 
 int sortedRowTermsAvx512(const SortedRow& row) { return sortedRowTermsSimd<Avx512Ops>(row); }
+int forwardRowTermsAvx512(const ForwardRow& row) { return forwardRowTermsSimd<Avx512Ops>(row); }
 #endif

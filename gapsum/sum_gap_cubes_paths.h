@@ -68,7 +68,8 @@ struct SortedRow {
 // The terms of a row found in no order, js[k] and found[k] for k < count,
 // into out in ascending j (a row's js are distinct). Reorders js and found.
 constexpr int kRankedTerms = 32;
-inline void orderTermsByInsertion(std::int32_t* js, double* found, int count, double* out) {
+// In place: js and found, together, into ascending j.
+inline void sortTermsByRow(std::int32_t* js, double* found, int count) {
     for (int k = 1; k < count; ++k) {
         const std::int32_t j = js[k];
         const double value = found[k];
@@ -76,6 +77,9 @@ inline void orderTermsByInsertion(std::int32_t* js, double* found, int count, do
         for (; m > 0 && js[m - 1] > j; --m) js[m] = js[m - 1], found[m] = found[m - 1];
         js[m] = j, found[m] = value;
     }
+}
+inline void orderTermsByInsertion(std::int32_t* js, double* found, int count, double* out) {
+    sortTermsByRow(js, found, count);
     for (int k = 0; k < count; ++k) out[k] = found[k];
 }
 using SortedRowTerms = int (*)(const SortedRow& row);
@@ -84,6 +88,34 @@ int sortedRowTermsPlain(const SortedRow& row);
 #ifdef SPHEREFILL_X86_SIMD
 int sortedRowTermsAvx2(const SortedRow& row);
 int sortedRowTermsAvx512(const SortedRow& row);
+#endif
+
+// For a table of one size class, the half of a row's box that comes after
+// it: the lines after its own (along z, then y), and on its own line the
+// places after its own. A pair that can be included lies in the box of
+// either point (see rowReach), so it is met from exactly one of the two:
+// the one whose line comes first, or on a shared line, whose place does.
+// Each pair found is the place of the other point and the pair's term,
+// taken with the later of the two rows as i.
+struct ForwardRow {
+    const SortedCells* cells;
+    SortedCells::Box box;
+    std::int32_t ownY, ownZ;  // the row's line
+    std::int32_t place;       // and its place in the sorted copy
+    double far;
+    double x, y, z, r, T;
+    std::int32_t i;
+    std::int32_t* places;  // out: the other point of each pair found
+    double* values;        // and its term
+    int capacity;
+};
+// The number of pairs found, in no order; -1 when more than capacity.
+using ForwardRowTerms = int (*)(const ForwardRow& row);
+
+int forwardRowTermsPlain(const ForwardRow& row);
+#ifdef SPHEREFILL_X86_SIMD
+int forwardRowTermsAvx2(const ForwardRow& row);
+int forwardRowTermsAvx512(const ForwardRow& row);
 #endif
 
 // The sum's own term for the pair (i, j) from its squared distance
@@ -105,4 +137,13 @@ inline bool pairTerm(double xi, double yi, double zi, double ri, double xj, doub
     const double dy = yi - yj;
     const double dz = zi - zj;
     return squareTerm((dx * dx + dy * dy) + dz * dz, ri, rj, T, term);
+}
+
+// The term of a pair met from either of its points: point a (row ia, radius
+// ra) and point b, at squared distance d2. The sum takes the later row as
+// i; its other arithmetic does not depend on the order (a difference only
+// changes sign, and a sum of two radii is the same either way).
+inline bool eitherWayTerm(double d2, double ra, std::int32_t ia, double rb, std::int32_t ib, double T,
+                          double& term) {
+    return ia > ib ? squareTerm(d2, ra, rb, T, term) : squareTerm(d2, rb, ra, T, term);
 }

@@ -185,4 +185,45 @@ SIMD_TARGET int sortedRowTermsSimd(const SortedRow& q) {
     return found;
 }
 
+// The half box of a row (see ForwardRow), Ops::width places at a time;
+// the few near pairs are settled one by one.
+template <class Ops>
+SIMD_TARGET int forwardRowTermsSimd(const ForwardRow& q) {
+    using V = typename Ops::V;
+    constexpr int width = Ops::width;
+    const SortedCells& cells = *q.cells;
+    const double *xs = cells.x(), *ys = cells.y(), *zs = cells.z(), *rs = cells.r();
+    const std::int32_t* rows = cells.rows();
+    const V xi = Ops::set1(q.x), yi = Ops::set1(q.y), zi = Ops::set1(q.z), far = Ops::set1(q.far);
+    const SortedCells::Box& b = q.box;
+    alignas(64) double squares[width];
+    int found = 0;
+    for (std::int32_t kz = q.ownZ; kz <= b.hi[2]; ++kz) {
+        for (std::int32_t ky = kz == q.ownZ ? q.ownY : b.lo[1]; ky <= b.hi[1]; ++ky) {
+            const std::int64_t line = b.first + (kz * b.n + ky) * b.n;
+            const std::int32_t to = cells.start(line + b.hi[0] + 1);
+            const std::int32_t from = kz == q.ownZ && ky == q.ownY ? q.place + 1 : cells.start(line + b.lo[0]);
+            // Whole vectors: places past the stretch are read and left out.
+            for (std::int32_t p = from; p < to; p += width) {
+                const unsigned lanes = to - p < width ? firstLanes(to - p) : firstLanes(width);
+                const V dx = Ops::sub(xi, Ops::load(xs + p));
+                const V dy = Ops::sub(yi, Ops::load(ys + p));
+                const V dz = Ops::sub(zi, Ops::load(zs + p));
+                const V d2 = Ops::add(Ops::add(Ops::mul(dx, dx), Ops::mul(dy, dy)), Ops::mul(dz, dz));
+                unsigned near = Ops::less(d2, far) & lanes;
+                if (!near) continue;
+                Ops::store(squares, d2);
+                for (; near; near &= near - 1) {
+                    const int lane = __builtin_ctz(near);
+                    double value;
+                    if (!eitherWayTerm(squares[lane], q.r, q.i, rs[p + lane], rows[p + lane], q.T, value)) continue;
+                    if (found == q.capacity) return -1;
+                    q.places[found] = p + lane, q.values[found++] = value;
+                }
+            }
+        }
+    }
+    return found;
+}
+
 }  // namespace

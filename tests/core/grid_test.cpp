@@ -239,24 +239,36 @@ TEST(CellGrid, SumsOfOddTablesAreThoseOfTheAllPairsLoop) {
 // A row's terms are put in ascending j before they are added, by rank up to
 // a few vectors of them and by insertion beyond, and a row with more than
 // fit is added by the plain loop: a last row with k earlier neighbours on a
-// shell around it, in rows that lie in no order of space, for k on either
-// side of each of those bounds.
+// half shell above it, in rows that lie in no order of space, for k on either
+// side of each of those bounds. Alone, and followed by a wide lattice of
+// spheres that meet none (so the sum is the shell's): there the terms are
+// few enough to be kept all at once, and from 1100 on, more pairs than a
+// row may keep are met from the last row.
 TEST(CellGrid, SumsAddEachRowsTermsInOrderWhateverTheirNumber) {
     SeededDraws seeded(5);
     auto uniform = [&seeded] { return SeededDraws::drawNext(&seeded) / 32767.0; };
-    for (int k : {1, 2, 3, 4, 5, 8, 9, 16, 17, 31, 32, 33, 34, 64, 511, 512, 513, 700}) {
+    std::vector<RefSphere> lattice;
+    for (int a = 0; a < 62; ++a)
+        for (int b = 0; b < 62; ++b)
+            for (int c = 0; c < 62; ++c) lattice.push_back({10.0 + 3 * a, 3.0 * b, 3.0 * c, 0.5});
+    for (int k : {1, 2, 3, 4, 5, 8, 9, 16, 17, 31, 32, 33, 34, 64, 511, 512, 513, 700, 1100}) {
         std::vector<RefSphere> spheres;
         while (static_cast<int>(spheres.size()) < k) {
-            const double x = 2 * uniform() - 1, y = 2 * uniform() - 1, z = 2 * uniform() - 1;
+            const double x = 2 * uniform() - 1, y = 2 * uniform() - 1, z = uniform();
             const double norm = std::sqrt(x * x + y * y + z * z);
             if (!(norm > 0.1 && norm <= 1)) continue;
             const double distance = 1.05 + 0.1 * uniform();
             spheres.push_back({distance * x / norm, distance * y / norm, distance * z / norm, 0.5});
         }
         spheres.push_back({0, 0, 0, 0.5});
-        const std::vector<double> data = toColumns(spheres);
-        const ConstSphereTable table{data.data(), static_cast<std::int32_t>(spheres.size())};
-        EXPECT_TRUE(sameResult(sumWith(SearchMode::Sorted, table, 0.2), referenceSum(spheres, 0.2))) << k << " terms";
+        const double want = referenceSum(spheres, 0.2);
+        std::vector<RefSphere> widened = spheres;
+        widened.insert(widened.end(), lattice.begin(), lattice.end());
+        for (const std::vector<RefSphere>* rows : {&spheres, &widened}) {
+            const std::vector<double> data = toColumns(*rows);
+            const ConstSphereTable table{data.data(), static_cast<std::int32_t>(rows->size())};
+            EXPECT_TRUE(sameResult(sumWith(SearchMode::Sorted, table, 0.2), want)) << k << " terms, " << rows->size();
+        }
     }
 }
 

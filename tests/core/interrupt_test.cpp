@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "fill_spheres.h"
@@ -89,13 +90,18 @@ TEST(Interrupt, AFillStopsWhenTheCheckSaysAndKeepsItsTable) {
 }
 
 TEST(Interrupt, ASumStopsWhenTheCheckSays) {
-    // Enough rows for the check to be asked twice in either search.
+    // Enough rows for the check to be asked twice in either search; in cell
+    // order, at T = 0.1 the terms are kept all at once, at 0.5 in slices.
     const struct {
         SearchMode mode;
         std::int32_t count;
-    } cases[] = {{SearchMode::AllPairs, 20000}, {SearchMode::Grid, 40000}, {SearchMode::Sorted, 40000}};
+        double T;
+    } cases[] = {{SearchMode::AllPairs, 20000, 0.5},
+                 {SearchMode::Grid, 40000, 0.5},
+                 {SearchMode::Sorted, 40000, 0.5},
+                 {SearchMode::Sorted, 40000, 0.1}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(searchModeName(c.mode));
+        SCOPED_TRACE(std::string(searchModeName(c.mode)) + " T " + std::to_string(c.T));
         forceSearchMode(c.mode);
         SeededDraws seeded(3);
         std::vector<RefSphere> spheres(c.count);
@@ -104,14 +110,14 @@ TEST(Interrupt, ASumStopsWhenTheCheckSays) {
                  50 * (SeededDraws::drawNext(&seeded) / 32767.0), 0.5};
         const std::vector<double> data = toColumns(spheres);
         const ConstSphereTable table{data.data(), c.count};
-        std::vector<unsigned char> memory(sumGapCubesWorkspaceBytes(table, 0.5));
+        std::vector<unsigned char> memory(sumGapCubesWorkspaceBytes(table, c.T));
         const GridWorkspace workspace{memory.data(), memory.size()};
         Countdown never{0}, second{2};
-        const SumResult full = sumGapCubesChecked(table, 0.5, workspace, never.check());
+        const SumResult full = sumGapCubesChecked(table, c.T, workspace, never.check());
         EXPECT_GE(never.asked, 2);
         EXPECT_FALSE(full.interrupted);
-        EXPECT_EQ(bitsOf(full.sum), bitsOf(sumGapCubes(table, 0.5, workspace)));
-        const SumResult stopped = sumGapCubesChecked(table, 0.5, workspace, second.check());
+        EXPECT_EQ(bitsOf(full.sum), bitsOf(sumGapCubes(table, c.T, workspace)));
+        const SumResult stopped = sumGapCubesChecked(table, c.T, workspace, second.check());
         EXPECT_TRUE(stopped.interrupted);
         EXPECT_EQ(second.asked, 2);
     }
