@@ -126,8 +126,10 @@ double runSum(const Fill& f, double T, SearchMode mode, double* seconds) {
     forceSearchMode(mode);
     const ConstSphereTable table{f.table.data(), static_cast<std::int32_t>(f.table.size() / 4)};
     const auto start = std::chrono::steady_clock::now();
-    const Workspace memory(sumGapCubesWorkspaceBytes(table, T));
-    const double S = sumGapCubes(table, T, memory.view());
+    // As the plug-in calls it: one plan for the workspace and the sum.
+    const GapSumPlan plan = planGapSum(table, T);
+    const Workspace memory(sumGapCubesWorkspaceBytes(plan));
+    const double S = sumGapCubesChecked(plan, memory.view(), InterruptCheck{}).sum;
     *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     forceSearchMode(SearchMode::Auto);
     return S;

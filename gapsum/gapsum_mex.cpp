@@ -65,8 +65,9 @@ extern "C" PLUGIN_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, c
     // The cell grid's memory comes from the host, which releases it however
     // the call ends; on a normal end it is freed here.
     const ConstSphereTable spheres{table, count};
+    const GapSumPlan plan = planGapSum(spheres, T);
     GridWorkspace workspace;
-    workspace.bytes = sumGapCubesWorkspaceBytes(spheres, T);
+    workspace.bytes = sumGapCubesWorkspaceBytes(plan);
     if (workspace.bytes > 0) {
         workspace.data = mxMalloc(workspace.bytes);
         if (!workspace.data)
@@ -74,7 +75,7 @@ extern "C" PLUGIN_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, c
                               static_cast<unsigned long long>(workspace.bytes), count);
     }
 
-    const SumResult sum = sumGapCubesChecked(spheres, T, workspace, hostInterruptCheck());
+    const SumResult sum = sumGapCubesChecked(plan, workspace, hostInterruptCheck());
     if (workspace.data) mxFree(workspace.data);
     if (sum.interrupted) endInterruptedCall("gapsum:interrupted", "interrupted.");
     result[0] = sum.sum;

@@ -40,15 +40,8 @@ static_assert(kSortedLeastScratch >= 12 * kTermsPerRow + 8, "room for one row's 
 constexpr double kSortedPointsPerCell = 2.0;
 constexpr double kSortedEdgeDivisor = 1.0;
 
-enum class SumRoute { AllPairs, Zero, Grid, Sorted };
-
-// How this call is summed. For the grid: its classes, and the cube [lo, hi]^3
-// that holds every centre.
-struct SumPlan {
-    SumRoute route = SumRoute::AllPairs;
-    double lo = 0, hi = 0, magnitude = 0;
-    double onePlusT = 1;  // 1 + max(T, 0)
-};
+using SumRoute = GapSumRoute;
+using SumPlan = GapSumPlan;
 
 // Radii for which every step of the pair proof below stays in the normal
 // range: +0.0, or within [2^-400, 2^400]. Not -0.0: two of them add up to
@@ -105,8 +98,9 @@ bool finiteSpan(const double* v, std::int32_t count, double& lo, double& hi) {
     return finite;
 }
 
-SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
+SumPlan planSum(ConstSphereTable table, double T) {
     SumPlan plan;
+    plan.table = table, plan.T = T;
     const std::int32_t count = table.rows;
     const SearchMode mode = activeSearchMode();
     if (mode == SearchMode::AllPairs || count <= 1) return plan;
@@ -127,6 +121,7 @@ SumPlan planSum(ConstSphereTable table, double T, CellGrid& grid) {
     plan.hi = hi;
     plan.magnitude = std::fmax(std::fabs(lo), std::fabs(hi));
     plan.onePlusT = 1 + (T > 0 ? T : 0.0);
+    GridGeometry& grid = plan.classes;
     grid.classify(count, [rs](std::int32_t i) { return rs[i]; });
     if (mode != SearchMode::Auto) {
         plan.route = mode == SearchMode::Grid ? SumRoute::Grid : SumRoute::Sorted;
@@ -290,13 +285,19 @@ bool sumForwardPairs(ConstSphereTable table, double T, const SortedCells& cells,
         heads[i] = static_cast<std::int32_t>(k);
     };
     bool full = false;
+    // A radius's reach and far value, found again only when it changes.
+    double lastRadius = std::numeric_limits<double>::quiet_NaN(), reach = 0;
     cells.visitInTiles([&](std::int32_t p) {
         if (poll.stop(kGridRowPairs)) return true;
-        row.x = xs[p], row.y = ys[p], row.z = zs[p], row.r = rs[p], row.i = rows[p], row.place = p;
-        row.box = cells.box(c, row.x, row.y, row.z, rowReach(cells, c, row.r, plan));
+        row.x = xs[p], row.y = ys[p], row.z = zs[p], row.i = rows[p], row.place = p;
+        if (!(rs[p] == lastRadius)) {
+            lastRadius = row.r = rs[p];
+            reach = rowReach(cells, c, row.r, plan);
+            row.far = farSquared(cells, c, row.r, plan);
+        }
+        row.box = cells.box(c, row.x, row.y, row.z, reach);
         const SortedCells::Box own = cells.box(c, row.x, row.y, row.z, 0.0);
         row.ownY = own.lo[1], row.ownZ = own.lo[2];
-        row.far = farSquared(cells, c, row.r, plan);
         const int found = rowTerms(row);
         if (found < 0 || std::size_t(found) > capacity - met) return full = true;
         for (int k = 0; k < found; ++k, ++met) {
@@ -628,27 +629,36 @@ std::size_t sortedWorkspaceBytes(std::int32_t count) {
 
 }  // namespace
 
-std::size_t sumGapCubesWorkspaceBytes(ConstSphereTable table, double T) {
-    CellGrid grid;
-    switch (planSum(table, T, grid).route) {
+GapSumPlan planGapSum(ConstSphereTable table, double T) { return planSum(table, T); }
+
+std::size_t sumGapCubesWorkspaceBytes(const GapSumPlan& plan) {
+    switch (plan.route) {
     case SumRoute::Grid:
-        return CellGrid::workspaceBytes(table.rows);
+        return CellGrid::workspaceBytes(plan.table.rows);
     case SumRoute::Sorted:
-        return sortedWorkspaceBytes(table.rows);
+        return sortedWorkspaceBytes(plan.table.rows);
     default:
         return 0;
     }
 }
 
+std::size_t sumGapCubesWorkspaceBytes(ConstSphereTable table, double T) {
+    return sumGapCubesWorkspaceBytes(planSum(table, T));
+}
+
 SumResult sumGapCubesChecked(ConstSphereTable table, double T, GridWorkspace workspace, InterruptCheck check) {
+    return sumGapCubesChecked(planSum(table, T), workspace, check);
+}
+
+SumResult sumGapCubesChecked(const GapSumPlan& plan, GridWorkspace workspace, InterruptCheck check) {
     InterruptPoll poll(check, kInterruptPairs);
     const auto result = [&poll](double S) { return SumResult{S, poll.stopped()}; };
-    CellGrid grid;
-    const SumPlan plan = planSum(table, T, grid);
+    const ConstSphereTable table = plan.table;
+    const double T = plan.T;
     if (plan.route == SumRoute::Zero) return result(0.0);
     if (plan.route == SumRoute::Sorted) {
         SortedCells cells;
-        cells.classifyAs(grid);  // the plan has sorted the radii into classes
+        cells.classifyAs(plan.classes);
         const auto cellEdge = [&](int c) {
             return rowReach(cells, c, cells.largestRadius(c), plan) / kSortedEdgeDivisor;
         };
@@ -659,6 +669,8 @@ SumResult sumGapCubesChecked(ConstSphereTable table, double T, GridWorkspace wor
                                          forwardRowTermsFor(activeSimdPath()), poll));
     }
     if (plan.route == SumRoute::Grid) {
+        CellGrid grid;
+        grid.classifyAs(plan.classes);
         const auto cellEdge = [&](int c) { return rowReach(grid, c, grid.largestRadius(c), plan); };
         if (grid.layout(workspace, table.rows, plan.lo, plan.hi, cellEdge)) {
 #ifdef SPHEREFILL_X86_SIMD

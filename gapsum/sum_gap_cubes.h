@@ -34,3 +34,20 @@ constexpr std::int64_t kGridRowPairs = 1024;
 // The workspace the grid needs for this call, or 0 when this call would not
 // use one (the cost rule, or values for which the grid's proof does not hold).
 std::size_t sumGapCubesWorkspaceBytes(ConstSphereTable table, double T);
+
+// How a call sums, found once from the table and T: a caller that asks for
+// the workspace and then sums hands the plan to both, so that the columns
+// are read for it once. A plan holds for its table and T only, unchanged.
+enum class GapSumRoute { AllPairs, Zero, Grid, Sorted };
+struct GapSumPlan {
+    ConstSphereTable table{nullptr, 0};
+    double T = 0;
+    GapSumRoute route = GapSumRoute::AllPairs;
+    // For a grid: the cube [lo, hi]^3 that holds every centre, the larger of
+    // |lo| and |hi|, 1 + max(T, 0), and the radii's size classes.
+    double lo = 0, hi = 0, magnitude = 0, onePlusT = 1;
+    GridGeometry classes;
+};
+GapSumPlan planGapSum(ConstSphereTable table, double T);
+std::size_t sumGapCubesWorkspaceBytes(const GapSumPlan& plan);
+SumResult sumGapCubesChecked(const GapSumPlan& plan, GridWorkspace workspace, InterruptCheck check);

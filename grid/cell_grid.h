@@ -103,6 +103,8 @@ public:
     void classify(std::int32_t count, RadiusOf radiusOf) {
         geometry_.classify(count, radiusOf);
     }
+    // Or takes the classes a grid geometry has sorted them into.
+    void classifyAs(const GridGeometry& classes) { geometry_ = classes; }
 
     // Step 2: lays out the grid in `workspace` over the cube [lo, hi]^3 that
     // holds every point; `cellEdge(c)` is a wanted smallest cell edge for class

@@ -27,8 +27,8 @@ public:
     static constexpr double kFewestPointsPerCell = 1.0;
     static std::size_t workspaceBytes(std::int32_t count);
 
-    // Step 1: the size classes of the radii, as a cell grid has sorted them.
-    void classifyAs(const CellGrid& grid) { geometry_ = grid.geometry(); }
+    // Step 1: the size classes of the radii, as a grid geometry has sorted them.
+    void classifyAs(const GridGeometry& classes) { geometry_ = classes; }
     std::int32_t members(int c) const { return geometry_.members(c); }
     std::int32_t cellsPerAxis(int c) const { return geometry_.cellsPerAxis(c); }
     std::int64_t firstCell(int c) const { return geometry_.firstCell(c); }
