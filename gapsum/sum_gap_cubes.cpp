@@ -239,15 +239,14 @@ double sumThroughGrid(ConstSphereTable table, double T, CellGrid& grid, const Su
     return S;
 }
 
-// The sum over the rows sorted by cell, for a table of one size class,
-// where the included pairs fit in the workspace at once: each pair is met
-// once, from the point whose half box holds the other (see ForwardRow), and
-// its term goes on a list of the later row; the lists are then added, i
+// The sum over the rows sorted by cell, where the included pairs fit in
+// the workspace at once: each pair is met once, from one of its two points
+// (see ForwardRow), and its term goes on a list of the later row; the lists are then added, i
 // ascending, each in ascending j, so the sum takes the loop's terms in the
 // loop's order. A row with more than kTermsPerRow terms is added by the
 // plain loop over all earlier rows. Returns false, with nothing added, when
 // the terms expected (with a quarter to spare) or met do not fit.
-bool sumForwardPairs(ConstSphereTable table, double T, const SortedCells& cells, const SumPlan& plan, int c,
+bool sumForwardPairs(ConstSphereTable table, double T, const SortedCells& cells, const SumPlan& plan,
                      double expected, ForwardRowTerms rowTerms, InterruptPoll& poll, double& S) {
     struct Term {
         std::int32_t j, next;  // next: the row's next term, -1 after its last
@@ -285,21 +284,45 @@ bool sumForwardPairs(ConstSphereTable table, double T, const SortedCells& cells,
         heads[i] = static_cast<std::int32_t>(k);
     };
     bool full = false;
-    // A radius's reach and far value, found again only when it changes.
-    double lastRadius = std::numeric_limits<double>::quiet_NaN(), reach = 0;
+    int classes[GridGeometry::kClasses], classCount = 0;
+    for (int c = 0; c < GridGeometry::kClasses; ++c)
+        if (cells.members(c)) classes[classCount++] = c;
+    // A radius's class, and its reach and far value into each class, found
+    // again only when the radius changes.
+    double lastRadius = std::numeric_limits<double>::quiet_NaN();
+    double reach[GridGeometry::kClasses], far[GridGeometry::kClasses];
+    int own = 0;
     cells.visitInTiles([&](std::int32_t p) {
         if (poll.stop(kGridRowPairs)) return true;
-        row.x = xs[p], row.y = ys[p], row.z = zs[p], row.i = rows[p], row.place = p;
+        row.x = xs[p], row.y = ys[p], row.z = zs[p], row.i = rows[p];
         if (!(rs[p] == lastRadius)) {
             lastRadius = row.r = rs[p];
-            reach = rowReach(cells, c, row.r, plan);
-            row.far = farSquared(cells, c, row.r, plan);
+            own = cells.classOf(row.r);
+            for (int k = 0; k < classCount; ++k) {
+                reach[k] = rowReach(cells, classes[k], row.r, plan);
+                far[k] = farSquared(cells, classes[k], row.r, plan);
+            }
         }
-        row.box = cells.box(c, row.x, row.y, row.z, reach);
-        const SortedCells::Box own = cells.box(c, row.x, row.y, row.z, 0.0);
-        row.ownY = own.lo[1], row.ownZ = own.lo[2];
-        const int found = rowTerms(row);
-        if (found < 0 || std::size_t(found) > capacity - met) return full = true;
+        int found = 0;
+        for (int k = 0; k < classCount; ++k) {
+            const int c = classes[k];
+            if (c < own) continue;  // met from the points of that class
+            const SortedCells::Box b = cells.box(c, row.x, row.y, row.z, reach[k]);
+            row.box = b;
+            if (c == own) {
+                const SortedCells::Box at = cells.box(c, row.x, row.y, row.z, 0.0);
+                row.firstY = at.lo[1], row.firstZ = at.lo[2], row.first = p + 1;
+            } else {
+                row.firstY = b.lo[1], row.firstZ = b.lo[2];
+                row.first = cells.start(b.first + (b.lo[2] * b.n + b.lo[1]) * b.n + b.lo[0]);
+            }
+            row.far = far[k];
+            row.places = places + found, row.values = values + found, row.capacity = kTermsPerRow - found;
+            const int more = rowTerms(row);
+            if (more < 0) return full = true;
+            found += more;
+        }
+        if (std::size_t(found) > capacity - met) return full = true;
         for (int k = 0; k < found; ++k, ++met) {
             const std::int32_t other = rows[places[k]];
             const std::int32_t i = std::max(row.i, other);
@@ -413,13 +436,10 @@ double sumInCellOrder(ConstSphereTable table, double T, const SortedCells& cells
     }
     line.fit();
     double S = 0.0;
-    // With one class, every pair once, from one of its two points, where
-    // the terms fit.
-    if (classCount == 1) {
-        double expected = 0;
-        for (int k = 0; k < 64; ++k) expected += line.at((k + 0.5) * count / 64) * count / 64;
-        if (sumForwardPairs(table, T, cells, plan, classes[0], expected, forwardTerms, poll, S)) return S;
-    }
+    // Every pair once, from one of its two points, where the terms fit.
+    double expected = 0;
+    for (int k = 0; k < 64; ++k) expected += line.at((k + 0.5) * count / 64) * count / 64;
+    if (sumForwardPairs(table, T, cells, plan, expected, forwardTerms, poll, S)) return S;
 
     // The slices' memory: per row, where its terms start and how many there
     // are (8 bytes); per term, its value (8 bytes).
@@ -584,11 +604,11 @@ int forwardRowTermsPlain(const ForwardRow& q) {
     const std::int32_t* rows = cells.rows();
     const SortedCells::Box& b = q.box;
     int found = 0;
-    for (std::int32_t kz = q.ownZ; kz <= b.hi[2]; ++kz) {
-        for (std::int32_t ky = kz == q.ownZ ? q.ownY : b.lo[1]; ky <= b.hi[1]; ++ky) {
+    for (std::int32_t kz = q.firstZ; kz <= b.hi[2]; ++kz) {
+        for (std::int32_t ky = kz == q.firstZ ? q.firstY : b.lo[1]; ky <= b.hi[1]; ++ky) {
             const std::int64_t line = b.first + (kz * b.n + ky) * b.n;
             const std::int32_t to = cells.start(line + b.hi[0] + 1);
-            for (std::int32_t p = kz == q.ownZ && ky == q.ownY ? q.place + 1 : cells.start(line + b.lo[0]); p < to;
+            for (std::int32_t p = kz == q.firstZ && ky == q.firstY ? q.first : cells.start(line + b.lo[0]); p < to;
                  ++p) {
                 const double dx = q.x - xs[p], dy = q.y - ys[p], dz = q.z - zs[p];
                 const double d2 = (dx * dx + dy * dy) + dz * dz;

@@ -90,18 +90,22 @@ int sortedRowTermsAvx2(const SortedRow& row);
 int sortedRowTermsAvx512(const SortedRow& row);
 #endif
 
-// For a table of one size class, the half of a row's box that comes after
-// it: the lines after its own (along z, then y), and on its own line the
-// places after its own. A pair that can be included lies in the box of
-// either point (see rowReach), so it is met from exactly one of the two:
-// the one whose line comes first, or on a shared line, whose place does.
+// Each pair of points met once, from one of the two. Within a size class,
+// a point takes the half of its box that comes after it: the lines after
+// its own (along z, then y), and on its own line the places after its own.
+// A pair that can be included lies in the box of either point (see
+// rowReach), so it is met from exactly one of the two: the one whose line
+// comes first, or on a shared line, whose place does. Across two classes,
+// the point of the class with the larger radii (the lower number) takes
+// the whole box in the other. Either is the part of a box from a line and
+// a place on it: its lines from that one on, that line from that place.
 // Each pair found is the place of the other point and the pair's term,
 // taken with the later of the two rows as i.
 struct ForwardRow {
     const SortedCells* cells;
     SortedCells::Box box;
-    std::int32_t ownY, ownZ;  // the row's line
-    std::int32_t place;       // and its place in the sorted copy
+    std::int32_t firstY, firstZ;  // the first line taken
+    std::int32_t first;           // and its first place taken
     double far;
     double x, y, z, r, T;
     std::int32_t i;

@@ -185,7 +185,7 @@ SIMD_TARGET int sortedRowTermsSimd(const SortedRow& q) {
     return found;
 }
 
-// The half box of a row (see ForwardRow), Ops::width places at a time;
+// Part of a box (see ForwardRow), Ops::width places at a time;
 // the few near pairs are settled one by one.
 template <class Ops>
 SIMD_TARGET int forwardRowTermsSimd(const ForwardRow& q) {
@@ -198,11 +198,11 @@ SIMD_TARGET int forwardRowTermsSimd(const ForwardRow& q) {
     const SortedCells::Box& b = q.box;
     alignas(64) double squares[width];
     int found = 0;
-    for (std::int32_t kz = q.ownZ; kz <= b.hi[2]; ++kz) {
-        for (std::int32_t ky = kz == q.ownZ ? q.ownY : b.lo[1]; ky <= b.hi[1]; ++ky) {
+    for (std::int32_t kz = q.firstZ; kz <= b.hi[2]; ++kz) {
+        for (std::int32_t ky = kz == q.firstZ ? q.firstY : b.lo[1]; ky <= b.hi[1]; ++ky) {
             const std::int64_t line = b.first + (kz * b.n + ky) * b.n;
             const std::int32_t to = cells.start(line + b.hi[0] + 1);
-            const std::int32_t from = kz == q.ownZ && ky == q.ownY ? q.place + 1 : cells.start(line + b.lo[0]);
+            const std::int32_t from = kz == q.firstZ && ky == q.firstY ? q.first : cells.start(line + b.lo[0]);
             // Whole vectors: places past the stretch are read and left out.
             for (std::int32_t p = from; p < to; p += width) {
                 const unsigned lanes = to - p < width ? firstLanes(to - p) : firstLanes(width);
