@@ -35,6 +35,14 @@ GridTest gridTestFor(SimdPath path) {
     return &gridConflictPlain;
 }
 
+OwnCellTest ownCellTestFor(SimdPath path) {
+#ifdef SPHEREFILL_X86_SIMD
+    if (path != SimdPath::Plain) return &ownCellsRejectAvx2;
+#endif
+    (void)path;
+    return &ownCellsRejectPlain;
+}
+
 // The largest limit any pair can have, (r_max + r_max) + s: rounding is
 // monotone, so every pair's (r + r_j) + s is at most this.
 double largestLimit(double largestRadius, double s) { return (largestRadius + largestRadius) + s; }
@@ -188,6 +196,19 @@ bool gridConflictPlain(const GridCandidate& q, double x, double y, double z, dou
     return false;
 }
 
+bool ownCellsRejectPlain(const GridCandidate& q, double x, double y, double z, double r, double s) {
+    constexpr int slots = CellGrid::kSlots;
+    for (int c = 0; c < q.classCount; ++c) {
+        const float* d = q.grid->compactData(q.own[c]);
+        for (int k = 0; k < slots && d[k] != std::numeric_limits<float>::infinity(); ++k) {
+            const double dx = x - double(d[k]), dy = y - double(d[slots + k]), dz = z - double(d[2 * slots + k]);
+            const double lo = ((r + double(d[3 * slots + k])) + s) - q.margin;
+            if (lo > 0 && ((dx * dx + dy * dy) + dz * dz) < (lo * lo) * (1 - 0x1p-40)) return true;
+        }
+    }
+    return false;
+}
+
 namespace {
 
 // The smallest radius of the spheres the map serves: forced, all of them;
@@ -277,7 +298,7 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
     const auto cellEdge = [&grid, s](int c) { return largestLimit(grid.largestRadius(c), s); };
     if (gridFrom < count && !grid.layout(workspace, count, lowest, highest, cellEdge, CellGrid::Format::Compact))
         gridFrom = count;
-    GridFill gridFill(grid, gridTestFor(path), xs, ys, zs, rs, L, s, radiusBound, random);
+    GridFill gridFill(grid, gridTestFor(path), ownCellTestFor(path), xs, ys, zs, rs, L, s, radiusBound, random);
     InterruptPoll poll(check, kInterruptInterval);
 
     // The map, in the workspace after the grid, once the attempts say so.
@@ -314,9 +335,9 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
         // The map's proofs hold for the spheres it serves; the rest search
         // the grid for every attempt.
         const bool viaMap = inGrid && mapOn && r >= mapFrom;
-        bool mapDecidedLast = false;
+        bool skippedLast = false;
         std::int64_t work = 0;  // done since the check was last told
-        // An attempt the map rejected, written to the row when a stop keeps it.
+        // An attempt skipped as rejected, written to the row when a stop keeps it.
         const auto keepRow = [&](const Attempt& last) { xs[i] = last.x, ys[i] = last.y, zs[i] = last.z, rs[i] = r; };
         // The sphere's last allowed attempt, rejected by the map (which
         // proves that an earlier sphere rejects it), ends the call as the cap
@@ -334,7 +355,7 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
             if (poll.stop(work)) {
                 status.outcome = FillOutcome::Interrupted;
                 status.attempts = attempt - 1;
-                if (mapDecidedLast) keepRow(gridFill.centreOfLast());
+                if (skippedLast) keepRow(gridFill.centreOfLast());
                 return status;
             }
             double x, y, z;
@@ -347,22 +368,28 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
                 return endAtCap(gridFill.skipTo(attempt, kMaxAttemptsPerSphere));
             }
             work = inGrid ? kGridAttemptTests : i + 1;
+            // Most attempts end in a dead block of the map or, without it,
+            // are proven rejected by their own cell: they cost their draws
+            // and one test, and write nothing, unless the last is the last
+            // the sphere may use. At most kMapRun at a time, so that the
+            // check is asked as often as ever.
+            const std::int64_t lastOfRun = std::min(kMaxAttemptsPerSphere, attempt + kMapRun - 1);
+            std::int64_t skipped = 0, tests = 0;
             if (viaMap) {
-                // Most attempts end in a dead block of the map: they cost
-                // their draws and one bit, and write nothing, unless the
-                // last is the last the sphere may use. At most kMapRun at a
-                // time, so that the check is asked as often as ever.
-                const std::int64_t dead = gridFill.skipDead(
-                    i, count, attempt, std::min(kMaxAttemptsPerSphere, attempt + kMapRun - 1));
-                if (dead > 0) {
-                    status.mapRejected += dead;
-                    attempt += dead - 1;
-                    status.attempts = attempt;
-                    mapDecidedLast = true;
-                    work = dead * kMapAttemptTests;
-                    if (attempt < kMaxAttemptsPerSphere) continue;
-                    return endAtCap(gridFill.centreOfLast());
-                }
+                skipped = gridFill.skipDead(i, count, attempt, lastOfRun);
+                status.mapRejected += skipped;
+                tests = kMapAttemptTests;
+            } else if (inGrid && !mapOn) {
+                skipped = gridFill.skipOwnRejected(i, count, attempt, lastOfRun);
+                tests = kGridAttemptTests;
+            }
+            if (skipped > 0) {
+                attempt += skipped - 1;
+                status.attempts = attempt;
+                skippedLast = true;
+                work = skipped * tests;
+                if (attempt < kMaxAttemptsPerSphere) continue;
+                return endAtCap(gridFill.centreOfLast());
             }
             if (inGrid) {
                 Attempt& current = gridFill.next(i, count, attempt);
@@ -378,7 +405,7 @@ FillStatus fillSpheres(const double* diameters, double L, double s, RandomSource
             zs[i] = z;
             rs[i] = r;
             status.attempts = attempt;
-            mapDecidedLast = false;
+            skippedLast = false;
             if (inGrid) {
                 if (!rejected) {
                     grid.insert(i, x, y, z, r);

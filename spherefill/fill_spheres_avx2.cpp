@@ -13,4 +13,8 @@ std::int32_t firstConflictAvx2(const double* xs, const double* ys, const double*
 bool gridConflictAvx2(const GridCandidate& q, double x, double y, double z, double r, double s) {
     return gridConflictSimd<Avx2Ops>(q, x, y, z, r, s);
 }
+
+bool ownCellsRejectAvx2(const GridCandidate& q, double x, double y, double z, double r, double s) {
+    return ownCellsRejectSimd<Avx2Ops>(q, x, y, z, r, s);
+}
 #endif

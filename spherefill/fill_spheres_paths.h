@@ -62,6 +62,14 @@ struct GridCandidate {
 };
 using GridTest = bool (*)(const GridCandidate& q, double x, double y, double z, double r, double s);
 
+// Whether the compact slots of the candidate's own cells (q.own) prove it
+// rejected, by the second case above. A proof only: false says nothing.
+using OwnCellTest = bool (*)(const GridCandidate& q, double x, double y, double z, double r, double s);
+bool ownCellsRejectPlain(const GridCandidate& q, double x, double y, double z, double r, double s);
+#ifdef SPHEREFILL_X86_SIMD
+bool ownCellsRejectAvx2(const GridCandidate& q, double x, double y, double z, double r, double s);
+#endif
+
 bool gridConflictPlain(const GridCandidate& q, double x, double y, double z, double r, double s);
 #ifdef SPHEREFILL_X86_SIMD
 bool gridConflictAvx2(const GridCandidate& q, double x, double y, double z, double r, double s);

@@ -83,26 +83,54 @@ SIMD_TARGET std::int32_t firstConflictSimd(const double* xs, const double* ys, c
 // The grid's compact cells hold kSlots spheres, one vector of Ops::width per
 // column once converted to doubles; see GridCandidate for the margin.
 template <class Ops>
-SIMD_TARGET bool gridConflictSimd(const GridCandidate& q, double x, double y, double z, double r, double s) {
+struct CompactSlots {
     using V = typename Ops::V;
     static_assert(CellGrid::kSlots == Ops::width, "one cell is one vector per column");
-    constexpr int slots = CellGrid::kSlots;
-    const V cx = Ops::set1(x), cy = Ops::set1(y), cz = Ops::set1(z), cr = Ops::set1(r), cs = Ops::set1(s);
-    const V margin = Ops::set1(q.margin), zero = Ops::set1(0.0), infinity = Ops::set1(INFINITY);
-    const V above = Ops::set1(1 + 0x1p-40), below = Ops::set1(1 - 0x1p-40);
-    const CellGrid& grid = *q.grid;
-    const auto cellConflicts = [&](std::int64_t cell) SIMD_TARGET {
-        const float* d = grid.compactData(cell);
+    static constexpr int slots = CellGrid::kSlots;
+    V cx, cy, cz, cr, cs, margin;
+
+    // The slots' x, their squared distances from the candidate, and the
+    // limits (r + r_j) + s minus and plus the margin.
+    struct Cell {
+        V xj, d2, lo, hi;
+    };
+    SIMD_TARGET Cell read(const float* d) const {
         const V xj = Ops::loadFloats(d);
         const V dx = Ops::sub(cx, xj);
         const V dy = Ops::sub(cy, Ops::loadFloats(d + slots));
         const V dz = Ops::sub(cz, Ops::loadFloats(d + 2 * slots));
         const V d2 = Ops::add(Ops::add(Ops::mul(dx, dx), Ops::mul(dy, dy)), Ops::mul(dz, dz));
         const V limit = Ops::add(Ops::add(cr, Ops::loadFloats(d + 3 * slots)), cs);
-        const V hi = Ops::add(limit, margin);
-        const V lo = Ops::sub(limit, margin);
-        const unsigned fails = Ops::greater(lo, zero) & Ops::less(d2, Ops::mul(Ops::mul(lo, lo), below));
-        if (fails) return true;
+        return {xj, d2, Ops::sub(limit, margin), Ops::add(limit, margin)};
+    }
+    // The slots that are proven to reject the candidate.
+    SIMD_TARGET unsigned fails(const Cell& c) const {
+        return Ops::greater(c.lo, Ops::set1(0.0)) &
+               Ops::less(c.d2, Ops::mul(Ops::mul(c.lo, c.lo), Ops::set1(1 - 0x1p-40)));
+    }
+};
+
+template <class Ops>
+SIMD_TARGET bool ownCellsRejectSimd(const GridCandidate& q, double x, double y, double z, double r, double s) {
+    const CompactSlots<Ops> slots{Ops::set1(x), Ops::set1(y), Ops::set1(z), Ops::set1(r), Ops::set1(s),
+                                  Ops::set1(q.margin)};
+    unsigned fails = 0;
+    for (int k = 0; k < q.classCount; ++k) fails |= slots.fails(slots.read(q.grid->compactData(q.own[k])));
+    return fails != 0;
+}
+
+template <class Ops>
+SIMD_TARGET bool gridConflictSimd(const GridCandidate& q, double x, double y, double z, double r, double s) {
+    using V = typename Ops::V;
+    constexpr int slots = CellGrid::kSlots;
+    const CompactSlots<Ops> compact{Ops::set1(x), Ops::set1(y), Ops::set1(z), Ops::set1(r), Ops::set1(s),
+                                    Ops::set1(q.margin)};
+    const V zero = Ops::set1(0.0), infinity = Ops::set1(INFINITY), above = Ops::set1(1 + 0x1p-40);
+    const CellGrid& grid = *q.grid;
+    const auto cellConflicts = [&](std::int64_t cell) SIMD_TARGET {
+        const typename CompactSlots<Ops>::Cell c = compact.read(grid.compactData(cell));
+        if (compact.fails(c)) return true;
+        const V &xj = c.xj, &d2 = c.d2, &hi = c.hi;
         const unsigned passes = Ops::less(hi, zero) | Ops::greater(d2, Ops::mul(Ops::mul(hi, hi), above));
         // Near ties in taken slots: the exact test on the table's row.
         unsigned unsure = ~passes & Ops::less(xj, infinity) & firstLanes(slots);

@@ -45,9 +45,9 @@ public:
     static constexpr int kBatch = 32;
     static constexpr int kHeld = 8 * kBatch;
 
-    GridFill(CellGrid& grid, GridTest test, const double* xs, const double* ys, const double* zs, const double* rs,
-             double L, double s, double radiusBound, RandomSource& random)
-        : grid_(grid), test_(test), query_{&grid, 0, classes_, reach_, nullptr, 0.0, xs, ys, zs, rs, true}, L_(L), s_(s),
+    GridFill(CellGrid& grid, GridTest test, OwnCellTest ownTest, const double* xs, const double* ys, const double* zs,
+             const double* rs, double L, double s, double radiusBound, RandomSource& random)
+        : grid_(grid), test_(test), ownTest_(ownTest), query_{&grid, 0, classes_, reach_, nullptr, 0.0, xs, ys, zs, rs, true}, L_(L), s_(s),
           radiusBound_(radiusBound), random_(random) {
         for (int c = 0; c < CellGrid::kClasses; ++c)
             if (grid.members(c) > 0) classes_[classCount_++] = c;
@@ -58,6 +58,11 @@ public:
     // sphere of the class has a larger limit against it than
     // (r + the class's largest radius) + s.
     void setRadius(double r) {
+        // A candidate rejected for a radius is rejected for every larger
+        // one (its limit rounds no lower): the held attempts' own-cell
+        // proofs stay, unless the radius shrinks.
+        if (!(r >= r_)) tested_ = 0;
+        r_ = r;
         for (int k = 0; k < classCount_; ++k)
             reach_[k] = searchReach((r + grid_.largestRadius(classes_[k])) + s_, std::fabs(L_));
         query_.margin = 0x1p-20 * (((std::fabs(L_) + std::fabs(r)) + radiusBound_) + std::fabs(s_)) + 0x1p-100;
@@ -95,7 +100,34 @@ public:
         }
     }
 
-    // The last attempt skipDead rejected, with its centre.
+    // Without the map: rejects the attempts whose own cells prove them
+    // rejected, as skipDead does. Each is tested a refill after it was
+    // drawn, when its cells have had time to arrive; the proofs stay true
+    // as spheres are added.
+    std::int64_t skipOwnRejected(std::int32_t i, std::int32_t count, std::int64_t attempt, std::int64_t last) {
+        std::int64_t n = 0;
+        for (;;) {
+            if (size_ <= kRing / 2) {
+                testHeld();
+                refill(i, count, attempt + n);
+            }
+            if (!(tested_ >> head_ & 1)) testHeld();
+            // The held attempts' proven rejections, the current one in bit 0.
+            const std::uint32_t proven = rejected_ & tested_;
+            const std::uint32_t fromHead = ((proven >> head_) | (proven << (kRing - head_))) & kRingBits;
+            const int run = fromHead == kRingBits ? kRing : lowestBit(~std::uint64_t(fromHead));
+            const int available = static_cast<int>(std::min<std::int64_t>(size_, last - (attempt + n) + 1));
+            const int k = std::min(run, available);
+            if (k > 0) {
+                const Attempt& a = ring_[(head_ + k - 1) % kRing];
+                lastDead_.draws[0] = a.draws[0], lastDead_.draws[1] = a.draws[1], lastDead_.draws[2] = a.draws[2];
+                head_ = (head_ + k) % kRing, size_ -= k, n += k;
+            }
+            if (k < available || attempt + n > last) return n;
+        }
+    }
+
+    // The last attempt skipDead or skipOwnRejected rejected, with its centre.
     const Attempt& centreOfLast() {
         lastDead_.findCentre(L_);
         return lastDead_;
@@ -181,10 +213,24 @@ private:
         std::int32_t d[3 * kRing];
         random_.next(d, 3 * n);
         for (int k = 0; k < n; ++k) {
+            tested_ &= ~(1u << (head_ + size_) % kRing);
             Attempt& a = ring_[(head_ + size_++) % kRing];
             a.draws[0] = d[3 * k], a.draws[1] = d[3 * k + 1], a.draws[2] = d[3 * k + 2];
             a.findCentre(L_);
             for (int c = 0; c < classCount_; ++c) a.own[c] = grid_.prefetchCell(classes_[c], a.x, a.y, a.z);
+        }
+    }
+
+    // Tests the held attempts not yet tested against their own cells.
+    void testHeld() {
+        for (int k = 0; k < size_; ++k) {
+            const int slot = (head_ + k) % kRing;
+            if (tested_ >> slot & 1) continue;
+            const Attempt& a = ring_[slot];
+            query_.own = a.own;
+            const bool rejected = ownTest_(query_, a.x, a.y, a.z, r_, s_);
+            rejected_ = (rejected_ & ~(1u << slot)) | std::uint32_t(rejected) << slot;
+            tested_ |= 1u << slot;
         }
     }
 
@@ -247,6 +293,7 @@ private:
 
     CellGrid& grid_;
     GridTest test_;
+    OwnCellTest ownTest_;
     GridCandidate query_;
     double L_, s_, radiusBound_;
     RandomSource& random_;
@@ -258,6 +305,11 @@ private:
     // Without the map: a ring of attempts from head_, size_ of them.
     Attempt ring_[kRing];
     int head_ = 0, size_ = 0;
+    // By ring place: whether the attempt there was tested against its own
+    // cells for a radius up to r_, and whether they proved it rejected.
+    static constexpr std::uint32_t kRingBits = (1u << kRing) - 1;
+    std::uint32_t tested_ = 0, rejected_ = 0;
+    double r_ = 0;
     // With the map: the attempts held at places head_ .. head_ + size_ - 1,
     // as draws and blocks; those before checked_ have their bits read.
     std::int32_t draws_[3 * kHeld];
