@@ -35,7 +35,7 @@ class GridFill {
 public:
     // Without the map, the attempts held at most: the current one and those
     // drawn ahead, whose cells are asked for early.
-    static constexpr int kRing = 16;
+    static constexpr int kRing = 32;
     // With the map, attempts are drawn a batch at a time; a batch's words of
     // the map are asked for when it is drawn and read one batch later, and
     // the attempts are then rejected by the bits read, a run at a time. A
@@ -113,9 +113,9 @@ public:
             }
             if (!(tested_ >> head_ & 1)) testHeld();
             // The held attempts' proven rejections, the current one in bit 0.
-            const std::uint32_t proven = rejected_ & tested_;
-            const std::uint32_t fromHead = ((proven >> head_) | (proven << (kRing - head_))) & kRingBits;
-            const int run = fromHead == kRingBits ? kRing : lowestBit(~std::uint64_t(fromHead));
+            const std::uint64_t proven = rejected_ & tested_;
+            const std::uint64_t fromHead = ((proven >> head_) | (proven << (kRing - head_))) & kRingBits;
+            const int run = fromHead == kRingBits ? kRing : lowestBit(~fromHead);
             const int available = static_cast<int>(std::min<std::int64_t>(size_, last - (attempt + n) + 1));
             const int k = std::min(run, available);
             if (k > 0) {
@@ -213,7 +213,7 @@ private:
         std::int32_t d[3 * kRing];
         random_.next(d, 3 * n);
         for (int k = 0; k < n; ++k) {
-            tested_ &= ~(1u << (head_ + size_) % kRing);
+            tested_ &= ~(std::uint64_t(1) << (head_ + size_) % kRing);
             Attempt& a = ring_[(head_ + size_++) % kRing];
             a.draws[0] = d[3 * k], a.draws[1] = d[3 * k + 1], a.draws[2] = d[3 * k + 2];
             a.findCentre(L_);
@@ -229,8 +229,8 @@ private:
             const Attempt& a = ring_[slot];
             query_.own = a.own;
             const bool rejected = ownTest_(query_, a.x, a.y, a.z, r_, s_);
-            rejected_ = (rejected_ & ~(1u << slot)) | std::uint32_t(rejected) << slot;
-            tested_ |= 1u << slot;
+            rejected_ = (rejected_ & ~(std::uint64_t(1) << slot)) | std::uint64_t(rejected) << slot;
+            tested_ |= std::uint64_t(1) << slot;
         }
     }
 
@@ -307,8 +307,9 @@ private:
     int head_ = 0, size_ = 0;
     // By ring place: whether the attempt there was tested against its own
     // cells for a radius up to r_, and whether they proved it rejected.
-    static constexpr std::uint32_t kRingBits = (1u << kRing) - 1;
-    std::uint32_t tested_ = 0, rejected_ = 0;
+    static_assert(kRing < 64, "a bit a place");
+    static constexpr std::uint64_t kRingBits = (std::uint64_t(1) << kRing) - 1;
+    std::uint64_t tested_ = 0, rejected_ = 0;
     double r_ = 0;
     // With the map: the attempts held at places head_ .. head_ + size_ - 1,
     // as draws and blocks; those before checked_ have their bits read.
