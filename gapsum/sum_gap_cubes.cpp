@@ -12,20 +12,21 @@
 namespace {
 
 // The cost rule. Below this many spheres the all-pairs vector loop is as
-// fast as the grid (measured: they break even at about 1000 unit spheres at
-// volume fraction 0.3 and T = 1); from there on the grid wins as long as the
-// cells searched around a row cover a small share of the cube.
-constexpr std::int32_t kGridFromSphere = 1000;
+// fast as the grid; from there on the grid wins as long as the cells
+// searched around a row cover a small share of the cube. Measured, unit
+// spheres at volume fraction 0.3 and T = 1: they break even at about 1000
+// spheres with AVX-512, at about 250 with AVX2 (half as many pairs a
+// vector, and the sorted route meets each pair once).
+std::int32_t gridFromSphere(SimdPath path) { return path == SimdPath::Avx512 ? 1000 : 300; }
 constexpr double kLargestSearchedShare = 0.1;
 // The included terms of one row that are put in order before they are added;
 // a row with more takes the plain loop over all earlier rows instead.
 constexpr int kTermsPerRow = 512;
 
-// From this many spheres the grid's route takes the rows sorted by cell,
-// as long as a row's boxes cover less than this share of the cube (measured,
-// unit spheres at volume fraction 0.3: it beats all pairs up to a share of
-// 0.42 at 1000 spheres and 0.36 at 3000, and loses at 0.99).
-constexpr std::int32_t kSortedFromSphere = 1000;
+// From there on the grid's route takes the rows sorted by cell, as long as
+// a row's boxes cover less than this share of the cube (measured, unit
+// spheres at volume fraction 0.3: it beats all pairs up to a share of 0.42
+// at 1000 spheres and 0.36 at 3000, and loses at 0.99).
 constexpr double kSortedLargestSearchedShare = 0.3;
 // The sorted route's memory: all told, at most this many bytes a sphere and
 // kSortedFixedBytes a call. It works with any workspace that leaves at least
@@ -113,7 +114,8 @@ SumPlan planSum(ConstSphereTable table, double T) {
         plan.route = SumRoute::Zero;
         return plan;
     }
-    if (!(T < 0x1p400) || (mode == SearchMode::Auto && count < kGridFromSphere) || !radii.allGrid) return plan;
+    if (!(T < 0x1p400) || (mode == SearchMode::Auto && count < gridFromSphere(activeSimdPath())) || !radii.allGrid)
+        return plan;
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
     for (int c = 0; c < 3; ++c)
         if (!finiteSpan(table.column(c), count, lo, hi)) return plan;
@@ -133,7 +135,7 @@ SumPlan planSum(ConstSphereTable table, double T) {
     const double largest = grid.largestRadius(crowded);
     const double reach = searchReach((largest + largest) * plan.onePlusT, plan.magnitude);
     const double share = CellGrid::searchedShare(grid.members(crowded), hi - lo, reach);
-    if (count >= kSortedFromSphere && share < kSortedLargestSearchedShare) plan.route = SumRoute::Sorted;
+    if (share < kSortedLargestSearchedShare) plan.route = SumRoute::Sorted;
     else if (share < kLargestSearchedShare) plan.route = SumRoute::Grid;
     return plan;
 }
