@@ -16,8 +16,9 @@ function S = gapsum(P, T)
 %
 %   The terms are added in a fixed order (i ascending, then j ascending),
 %   so the sum has the same bits whatever order the pairs are found in.
-%   From 1000 rows on, the close pairs are found through the rows sorted by
-%   cell, a copy that needs at most 64 bytes per sphere (and 32 kB) beside P.
+%   From 1000 rows on (300 where the CPU has no AVX-512), the close pairs
+%   are found through the rows sorted by cell, a copy that needs at most 64
+%   bytes per sphere (and 32 kB) beside P.
 %
 %   Errors: gapsum:notEnoughInputs, :tooManyOutputs, :notRealDouble,
 %   :emptyInput, :tooFewColumns, :tooLarge; gapsum:outOfMemory when the host
