@@ -28,6 +28,8 @@ constexpr int kTermsPerRow = 512;
 // spheres at volume fraction 0.3: it beats all pairs up to a share of 0.42
 // at 1000 spheres and 0.36 at 3000, and loses at 0.99).
 constexpr double kSortedLargestSearchedShare = 0.3;
+// A row's kept terms, added, count as this many pairs for the check.
+constexpr std::int64_t kAddedRowPairs = 64;
 // The sorted route's memory: all told, at most this many bytes a sphere and
 // kSortedFixedBytes a call. It works with any workspace that leaves at least
 // kSortedLeastScratch bytes beside the sorted copy for the terms it keeps.
@@ -346,6 +348,7 @@ bool sumForwardPairs(ConstSphereTable table, double T, const SortedCells& cells,
     std::int32_t js[kTermsPerRow];
     double found[kTermsPerRow];
     for (std::int32_t i = 0; i < count; ++i) {
+        if (poll.stop(kAddedRowPairs)) return true;
 #if defined(__GNUC__)
         if (i + 2 * kAhead < count && heads[i + 2 * kAhead] >= 0) __builtin_prefetch(terms + heads[i + 2 * kAhead]);
         if (i + kAhead < count && heads[i + kAhead] >= 0 && terms[heads[i + kAhead]].next >= 0)
@@ -499,6 +502,7 @@ double sumInCellOrder(ConstSphereTable table, double T, const SortedCells& cells
         const bool last = !full && end == count;
         std::int32_t i = i0;
         for (; i < end; ++i) {
+            if (poll.stop(kAddedRowPairs)) return S;
             const std::int32_t k = i - i0;
             if (counts[k] == kNotDone) break;
 #if defined(__GNUC__)
