@@ -392,9 +392,11 @@ private:
 // kept in ascending j; they are then added row by row, i ascending, so the
 // sum takes the loop's terms in the loop's order.
 //
-// The kept terms must fit in the memory left over after the sorted copy, so
-// the rows go in slices i0 .. i0 + length - 1, each one walk over the cells.
-// A slice's length comes from the terms its rows are expected to have: a
+// Where all the terms a sample of rows leads to expect fit at once, each
+// pair is met only once instead (sumForwardPairs). Otherwise the kept terms
+// must fit in the memory left over after the sorted copy, so the rows go in
+// slices i0 .. i0 + length - 1, each one walk over the cells. A slice's
+// length comes from the terms its rows are expected to have: a
 // straight line through the terms of rows against their row numbers (in a
 // packing as filled, a row has about as many terms as earlier rows, so the
 // count grows with i; in a table sorted along an axis it stays the same),
