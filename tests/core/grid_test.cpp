@@ -188,8 +188,9 @@ TEST(CellGrid, FillsAndSumsAreThoseOfTheAllPairsLoops) {
 
 // Tables the fill does not make: centres outside any cube, NaN and infinite
 // coordinates, huge and tiny radii, coincident centres, and a lattice whose
-// cell faces pass through its points, with a threshold that includes the
-// pairs one spacing apart by a hair.
+// cell faces pass through its points, radii for which a pair's term depends
+// on which row is i, with a threshold that includes the pairs one spacing
+// apart by a hair.
 TEST(CellGrid, SumsOfOddTablesAreThoseOfTheAllPairsLoop) {
     SeededDraws seeded(11);
     auto uniform = [&seeded] { return SeededDraws::drawNext(&seeded) / 32767.0; };
@@ -219,6 +220,9 @@ TEST(CellGrid, SumsOfOddTablesAreThoseOfTheAllPairsLoop) {
         {"radii 4 apart: two size classes", generate(400, [&](int k) { return RefSphere{8 * uniform(), 8 * uniform(), 8 * uniform(), k % 2 ? 1.0 : 0.25}; })},
         {"radii just under 4 apart: one size class", generate(400, [&](int k) {
              return RefSphere{8 * uniform(), 8 * uniform(), 8 * uniform(), k % 2 ? 1.0 : std::nextafter(0.25, 1.0)};
+         })},
+        {"radii of many bits, whose two orders of subtraction round apart", generate(400, [&](int) {
+             return RefSphere{16 * uniform(), 16 * uniform(), 16 * uniform(), 0.3 + 0.7 * uniform() * uniform()};
          })},
         {"a dense cluster: rows with hundreds of terms", generate(1200, [&](int k) {
              return k < 700 ? RefSphere{uniform(), uniform(), uniform(), 0.5} : RefSphere{30 * uniform(), 30 * uniform(), 30 * uniform(), 0.5};
