@@ -47,7 +47,8 @@ public:
 
     GridFill(CellGrid& grid, GridTest test, OwnCellTest ownTest, const double* xs, const double* ys, const double* zs,
              const double* rs, double L, double s, double radiusBound, RandomSource& random)
-        : grid_(grid), test_(test), ownTest_(ownTest), query_{&grid, 0, classes_, reach_, nullptr, 0.0, xs, ys, zs, rs, true}, L_(L), s_(s),
+        : grid_(grid), test_(test), ownTest_(ownTest),
+          query_{&grid, 0, classes_, reach_, nullptr, 0.0, xs, ys, zs, rs, true}, L_(L), s_(s),
           radiusBound_(radiusBound), random_(random) {
         for (int c = 0; c < CellGrid::kClasses; ++c)
             if (grid.members(c) > 0) classes_[classCount_++] = c;
