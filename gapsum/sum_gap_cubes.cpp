@@ -296,7 +296,7 @@ bool sumForwardPairs(ConstSphereTable table, double T, const SortedCells& cells,
     double lastRadius = std::numeric_limits<double>::quiet_NaN();
     double reach[GridGeometry::kClasses], far[GridGeometry::kClasses];
     int own = 0;
-    cells.visitInTiles([&](std::int32_t p) {
+    cells.visitInTiles([&](std::int32_t p, std::int32_t ky, std::int32_t kz) {
         if (poll.stop(kGridRowPairs)) return true;
         row.x = xs[p], row.y = ys[p], row.z = zs[p], row.i = rows[p];
         if (!(rs[p] == lastRadius)) {
@@ -311,11 +311,11 @@ bool sumForwardPairs(ConstSphereTable table, double T, const SortedCells& cells,
         for (int k = 0; k < classCount; ++k) {
             const int c = classes[k];
             if (c < own) continue;  // met from the points of that class
-            const SortedCells::Box b = cells.box(c, row.x, row.y, row.z, reach[k]);
-            row.box = b;
+            // Built in place: a copy of a box just written stalls on its stores.
+            row.box = cells.box(c, row.x, row.y, row.z, reach[k]);
+            const SortedCells::Box& b = row.box;
             if (c == own) {
-                const SortedCells::Box at = cells.box(c, row.x, row.y, row.z, 0.0);
-                row.firstY = at.lo[1], row.firstZ = at.lo[2], row.first = p + 1;
+                row.firstY = ky, row.firstZ = kz, row.first = p + 1;
             } else {
                 row.firstY = b.lo[1], row.firstZ = b.lo[2];
                 row.first = cells.start(b.first + (b.lo[2] * b.n + b.lo[1]) * b.n + b.lo[0]);
@@ -489,7 +489,7 @@ double sumInCellOrder(ConstSphereTable table, double T, const SortedCells& cells
         std::int32_t place0 = 0;
         while (rows[place0] != i0) ++place0;
         keep(place0);
-        cells.visitInTiles([&](std::int32_t p) {
+        cells.visitInTiles([&](std::int32_t p, std::int32_t, std::int32_t) {
             if (static_cast<std::size_t>(std::int64_t(rows[p]) - i0) >= length || p == place0) return false;
             if (poll.stop(kGridRowPairs)) return true;
             keep(p);

@@ -33,10 +33,11 @@ public:
     std::int32_t cellsPerAxis(int c) const { return geometry_.cellsPerAxis(c); }
     std::int64_t firstCell(int c) const { return geometry_.firstCell(c); }
 
-    // Calls visit(p) for every place, a few lines of cells at a time along
-    // y, plane by plane along z: the places near each one visited stay in
-    // the caches while the nearby ones are visited. Stops and returns true
-    // as soon as a call does.
+    // Calls visit(p, ky, kz) for every place p, with the cell coordinates
+    // along y and z of its line, a few lines of cells at a time along y,
+    // plane by plane along z: the places near each one visited stay in the
+    // caches while the nearby ones are visited. Stops and returns true as
+    // soon as a call does.
     template <class Visit>
     bool visitInTiles(Visit&& visit) const;
     double largestRadius(int c) const { return geometry_.largestRadius(c); }
@@ -100,7 +101,7 @@ bool SortedCells::visitInTiles(Visit&& visit) const {
                 for (std::int64_t ky = y0; ky < y0 + kTileLines && ky < n; ++ky) {
                     const std::int64_t line = first + (kz * n + ky) * n;
                     for (std::int32_t p = start(line), end = start(line + n); p < end; ++p)
-                        if (visit(p)) return true;
+                        if (visit(p, static_cast<std::int32_t>(ky), static_cast<std::int32_t>(kz))) return true;
                 }
     }
     return false;
