@@ -39,15 +39,18 @@ PCG_AVX512 __m512i multiply(__m512i x, __m512i m) {
     return _mm512_add_epi64(low, _mm512_slli_epi64(cross, 32));
 }
 
-// Pcg15::output in each lane. The 32-bit rotation is a 64-bit shift of the
-// value written twice side by side.
-PCG_AVX512 __m256i output(__m512i old) {
-    const __m512i low32 = _mm512_set1_epi64(0xffffffff);
-    const __m512i mixed =
-        _mm512_and_si512(_mm512_srli_epi64(_mm512_xor_si512(_mm512_srli_epi64(old, 18), old), 27), low32);
-    const __m512i twice = _mm512_or_si512(mixed, _mm512_slli_epi64(mixed, 32));
-    const __m512i rotated = _mm512_srlv_epi64(twice, _mm512_srli_epi64(old, 59));
-    return _mm512_cvtepi64_epi32(_mm512_and_si512(_mm512_srli_epi64(rotated, 17), _mm512_set1_epi64(0x7fff)));
+// Pcg15::output of the states of two vectors, as sixteen 32-bit lanes: those
+// of `low`, then those of `high`. The xorshift is done on the 64-bit states;
+// its low halves and the states' high halves (the rotation in their top five
+// bits) are then gathered into 32-bit lanes and rotated there.
+PCG_AVX512 __m512i draws16(__m512i low, __m512i high) {
+    const __m512i evens = _mm512_set_epi32(30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
+    const __m512i odds = _mm512_set_epi32(31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1);
+    const __m512i mixedLow = _mm512_srli_epi64(_mm512_xor_si512(_mm512_srli_epi64(low, 18), low), 27);
+    const __m512i mixedHigh = _mm512_srli_epi64(_mm512_xor_si512(_mm512_srli_epi64(high, 18), high), 27);
+    const __m512i mixed = _mm512_permutex2var_epi32(mixedLow, evens, mixedHigh);
+    const __m512i rotation = _mm512_srli_epi32(_mm512_permutex2var_epi32(low, odds, high), 27);
+    return _mm512_srli_epi32(_mm512_rorv_epi32(mixed, rotation), 17);
 }
 
 // The lanes moved on by a jump.
@@ -65,8 +68,7 @@ PCG_AVX512 void pcg15DrawManyAvx512(std::uint64_t& state, std::int32_t* out, int
     __m512i second = step(first, kEight);
     int k = 0;
     for (; k + 16 <= n; k += 16) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), output(first));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k + 8), output(second));
+        _mm512_storeu_si512(out + k, draws16(first, second));
         first = step(first, kSixteen);
         second = step(second, kSixteen);
     }
