@@ -73,7 +73,7 @@ struct ClassicDraws {
     }
 };
 
-// Draws from the plug-in's generator (or the classic one), counting them.
+// Draws from another generator (the classic one), counting them.
 template <typename Generator>
 struct CountedDraws {
     Generator generator;
@@ -83,25 +83,6 @@ struct CountedDraws {
         ++self->taken;
         return Generator::drawNext(&self->generator);
     }
-    // As the plug-in's source does where the generator can; else one at a time.
-    static void skip(void* context, std::uint64_t n) {
-        auto* self = static_cast<CountedDraws*>(context);
-        if constexpr (std::is_same_v<Generator, Pcg15>) {
-            self->taken += n;
-            Pcg15::skipDraws(&self->generator, n);
-        } else {
-            for (; n > 0; --n) drawNext(context);
-        }
-    }
-    static void drawMany(void* context, std::int32_t* out, int n) {
-        auto* self = static_cast<CountedDraws*>(context);
-        if constexpr (std::is_same_v<Generator, Pcg15>) {
-            self->taken += n;
-            Pcg15::drawMany(&self->generator, out, n);
-        } else {
-            for (int k = 0; k < n; ++k) out[k] = drawNext(context);
-        }
-    }
 };
 
 template <typename Generator = Pcg15>
@@ -109,15 +90,20 @@ Fill runFill(const Packing& p, SearchMode mode) {
     forceSearchMode(mode);
     const std::int32_t count = static_cast<std::int32_t>(p.diameters.size());
     CountedDraws<Generator> draws;
-    RandomSource source{&CountedDraws<Generator>::drawNext, &draws, &CountedDraws<Generator>::skip,
-                        &CountedDraws<Generator>::drawMany};
+    RandomSource source{&CountedDraws<Generator>::drawNext, &draws};
+    // The plug-in's generator as the plug-in binds it; its draws are counted
+    // from its states.
+    Pcg15 generator;
+    if constexpr (std::is_same_v<Generator, Pcg15>)
+        source = RandomSource{&Pcg15::drawNext, &generator, &Pcg15::skipDraws, &Pcg15::drawMany, &generator.state};
     Fill f;
     f.table.assign(4 * p.diameters.size(), 0.0);
     const auto start = std::chrono::steady_clock::now();
     const Workspace memory(fillSpheresWorkspaceBytes(p.diameters.data(), p.L, p.s, count));
     f.status = fillSpheres(p.diameters.data(), p.L, p.s, source, SphereTable{f.table.data(), count}, memory.view());
     f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    f.draws = draws.taken;
+    f.draws = std::is_same_v<Generator, Pcg15> ? Pcg15::drawsBetween(Pcg15::kInitialState, generator.state)
+                                                : draws.taken;
     forceSearchMode(SearchMode::Auto);
     return f;
 }

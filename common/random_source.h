@@ -17,6 +17,10 @@ struct RandomSource {
     void* context;
     SkipFunction skipAhead = nullptr;
     DrawManyFunction drawMany = nullptr;
+    // Where the source is the plug-in's own generator (Pcg15), its state: a
+    // caller may then step it itself, many draws at a time, leaving it as
+    // those draws would. Null for every other source.
+    std::uint64_t* pcg15State = nullptr;
 
     // The next integer of the sequence; advances the source.
     std::int32_t next() { return draw(context); }

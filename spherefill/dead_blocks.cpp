@@ -126,6 +126,7 @@ bool DeadBlocks::layout(GridWorkspace workspace, std::int32_t count, double L) {
     std::memset(bits_, 0, mapBytes(bits));
     adviseHugePages(bits_, mapBytes(bits));
     totalBlocks_ = std::uint64_t(1) << (3 * bits);
+    scanFrom_ = totalBlocks_ - totalBlocks_ / 50;
     prefetching_ = mapBytes(bits) > kCachedMapBytes;
     deadBlocks_ = 0;
     return true;

@@ -83,6 +83,31 @@ public:
     // to come, so that the proof holds for every sphere still to come.
     void markAround(double x, double y, double z, double limit);
 
+    // Where the source is the plug-in's own generator, at `state`: rejects
+    // the attempts (three draws each) that the map rejects, one after
+    // another, at most `most` of them, drawing and testing sixteen at a
+    // time; returns how many, leaves the state after them and the draws of
+    // the last in lastDraws. Only where scansDraws(): on AVX-512, for a map
+    // that stays in cache (the scan reads its bits at once, where batches
+    // of attempts drawn ahead have them fetched early). It pays on long
+    // runs, once nearly every block is dead (scanPays; measured: it loses
+    // at 96% of the attempts rejected, saves a fifth of the time at 99%).
+    bool scansDraws() const {
+#ifdef SPHEREFILL_X86_SIMD
+        return wide_ && !prefetching_;
+#else
+        return false;
+#endif
+    }
+    bool scanPays() const { return deadBlocks_ >= scanFrom_; }
+    std::int64_t skipDeadDraws(std::uint64_t& state, std::int64_t most, std::int32_t lastDraws[3]) const {
+#ifdef SPHEREFILL_X86_SIMD
+        if (scansDraws()) return skipDeadDrawsAvx512(state, most, lastDraws);
+#endif
+        (void)state, (void)most, (void)lastDraws;
+        return 0;
+    }
+
     // Whether every block is dead: then no lattice point can take a sphere.
     bool full() const { return deadBlocks_ == totalBlocks_; }
     std::uint64_t deadBlocks() const { return deadBlocks_; }
@@ -93,6 +118,7 @@ private:
     // The same on AVX-512, sixteen and eight at a time: how many were done.
     int blocksOfAvx512(const std::int32_t* draws, int n, std::uint64_t* blocks) const;
     int deadMaskAvx512(const std::uint64_t* blocks, int n, std::uint64_t& mask) const;
+    std::int64_t skipDeadDrawsAvx512(std::uint64_t& state, std::int64_t most, std::int32_t* lastDraws) const;
     // Whether they are used: on AVX-512, with tiles of 8^3 blocks and bit
     // numbers of at most 32 bits.
     bool wide_ = false;
@@ -133,6 +159,7 @@ private:
     // blocks around a sphere lie in a few cache lines.
     const std::uint64_t *spreadX_ = nullptr, *spreadY_ = nullptr, *spreadZ_ = nullptr;
     std::uint64_t totalBlocks_ = 0, deadBlocks_ = 0;
+    std::uint64_t scanFrom_ = 0;  // the dead blocks from which the scan pays
     // Whether words are asked for ahead: not where the map stays in cache.
     bool prefetching_ = true;
 };

@@ -3,16 +3,18 @@
 #include "dead_blocks.h"
 
 #ifdef SPHEREFILL_X86_SIMD
-#include <immintrin.h>
-
-#define MAP_AVX512 __attribute__((target("avx512f")))
-
 // GCC 12's AVX-512 header builds the unmasked integer operations on an
 // undefined value that it then reports as uninitialized.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
+
+#include <immintrin.h>
+
+#include "pcg15_lanes_avx512.h"
+
+#define MAP_AVX512 __attribute__((target("avx512f")))
 
 namespace {
 
@@ -35,6 +37,26 @@ constexpr Gather gatherFor(int axis) {
 }
 constexpr Gather kGather[3] = {gatherFor(0), gatherFor(1), gatherFor(2)};
 
+// The scan's lanes: vector 2 axis + half holds, in lane k, the state from
+// which the draw of that axis of attempt 8 half + k comes, 3 (8 half + k) +
+// axis steps on from the first; each moves 48 steps (sixteen attempts) at a
+// time.
+struct ScanLanes {
+    alignas(64) std::uint64_t multipliers[6][8];
+    alignas(64) std::uint64_t increments[6][8];
+};
+constexpr ScanLanes scanLanes() {
+    ScanLanes lanes{};
+    for (int v = 0; v < 6; ++v)
+        for (int k = 0; k < 8; ++k) {
+            const Pcg15::Jump jump = Pcg15::jumpOf(3 * (8 * (v % 2) + k) + v / 2);
+            lanes.multipliers[v][k] = jump.multiplier, lanes.increments[v][k] = jump.increment;
+        }
+    return lanes;
+}
+constexpr ScanLanes kScanLanes = scanLanes();
+constexpr Pcg15::Jump kSixteenAttempts = Pcg15::jumpOf(48);
+
 MAP_AVX512 __m512i axisDraws(__m512i v0, __m512i v1, __m512i v2, int axis) {
     const __m512i low = _mm512_permutex2var_epi32(v0, _mm512_load_si512(kGather[axis].first), v1);
     return _mm512_permutex2var_epi32(low, _mm512_load_si512(kGather[axis].second), v2);
@@ -45,27 +67,73 @@ MAP_AVX512 __m512i axisDraws(__m512i v0, __m512i v1, __m512i v2, int axis) {
 // A block's bit number in closed form, as the spread tables give it: with
 // t = blockBits - 3 tile bits per axis and n = draw >> shift along each axis,
 // (tile z << 2t | tile y << t | tile x) << 9 | place z << 6 | place y << 3 | place x.
-MAP_AVX512 int DeadBlocks::blocksOfAvx512(const std::int32_t* draws, int n, std::uint64_t* blocks) const {
-    const int t = blockBits_ - 3;
-    const __m128i shift = _mm_cvtsi32_si128(shift_);
+// Sixteen candidates at a time, from their draws along each axis.
+MAP_AVX512 static __m512i blockNumbers(__m512i x, __m512i y, __m512i z, int shift, int blockBits) {
+    const int t = blockBits - 3;
     const __m512i seven = _mm512_set1_epi32(7);
-    const auto part = [&](__m512i d, int tileShift, int placeShift) MAP_AVX512 {
-        const __m512i block = _mm512_srl_epi32(d, shift);
+    const auto part = [shift, seven](__m512i d, int tileShift, int placeShift) MAP_AVX512 {
+        const __m512i block = _mm512_srl_epi32(d, _mm_cvtsi32_si128(shift));
         const __m512i tile = _mm512_sll_epi32(_mm512_srli_epi32(block, 3), _mm_cvtsi32_si128(tileShift));
         const __m512i place = _mm512_sll_epi32(_mm512_and_si512(block, seven), _mm_cvtsi32_si128(placeShift));
         return _mm512_or_si512(tile, place);
     };
+    return _mm512_or_si512(_mm512_or_si512(part(x, 9, 0), part(y, 9 + t, 3)), part(z, 9 + 2 * t, 6));
+}
+
+MAP_AVX512 int DeadBlocks::blocksOfAvx512(const std::int32_t* draws, int n, std::uint64_t* blocks) const {
     int k = 0;
     for (; k + 16 <= n; k += 16) {
         const std::int32_t* d = draws + 3 * k;
         const __m512i v0 = _mm512_loadu_si512(d), v1 = _mm512_loadu_si512(d + 16), v2 = _mm512_loadu_si512(d + 32);
-        const __m512i bits = _mm512_or_si512(_mm512_or_si512(part(axisDraws(v0, v1, v2, 0), 9, 0),
-                                                             part(axisDraws(v0, v1, v2, 1), 9 + t, 3)),
-                                             part(axisDraws(v0, v1, v2, 2), 9 + 2 * t, 6));
+        const __m512i bits = blockNumbers(axisDraws(v0, v1, v2, 0), axisDraws(v0, v1, v2, 1),
+                                          axisDraws(v0, v1, v2, 2), shift_, blockBits_);
         _mm512_storeu_si512(blocks + k, _mm512_cvtepu32_epi64(_mm512_castsi512_si256(bits)));
         _mm512_storeu_si512(blocks + k + 8, _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(bits, 1)));
     }
     return k;
+}
+
+// Sixteen attempts a step: each lane's three draws from the lanes of states,
+// its block's word of the map gathered and its bit tested. The first live
+// attempt, or the first past `most`, ends the scan; the state is then that
+// lane's of the first axis (the state before that attempt's draws).
+MAP_AVX512 std::int64_t DeadBlocks::skipDeadDrawsAvx512(std::uint64_t& state, std::int64_t most,
+                                                        std::int32_t* lastDraws) const {
+    using pcg15_lanes::draws16;
+    const __m512i low5 = _mm512_set1_epi32(31), one = _mm512_set1_epi32(1);
+    const __m512i start = _mm512_set1_epi64(static_cast<long long>(state));
+    __m512i lanes[6];
+    for (int v = 0; v < 6; ++v)
+        lanes[v] = _mm512_add_epi64(pcg15_lanes::multiply(start, _mm512_load_si512(kScanLanes.multipliers[v])),
+                                    _mm512_load_si512(kScanLanes.increments[v]));
+    __m512i a = _mm512_setzero_si512(), b = a, c = a;  // the draws of the sixteen before
+    for (std::int64_t done = 0;; done += 16) {
+        const std::int64_t left = most - done;
+        const __m512i x = draws16(lanes[0], lanes[1]), y = draws16(lanes[2], lanes[3]), z = draws16(lanes[4], lanes[5]);
+        const __m512i block = blockNumbers(x, y, z, shift_, blockBits_);
+        const __m512i word = _mm512_i32gather_epi32(_mm512_srli_epi32(block, 5), bits_, 4);
+        const unsigned live = _mm512_testn_epi32_mask(_mm512_srlv_epi32(word, _mm512_and_si512(block, low5)), one);
+        const unsigned wanted = left >= 16 ? 0xffffu : (1u << left) - 1;
+        if (const unsigned end = (live | ~wanted) & 0xffffu) {
+            const int k = __builtin_ctz(end);
+            alignas(64) std::uint64_t states[16];
+            _mm512_store_si512(states, lanes[0]);
+            _mm512_store_si512(states + 8, lanes[1]);
+            state = states[k];
+            if (done + k > 0) {
+                alignas(64) std::int32_t draws[3][16];
+                const bool here = k > 0;
+                _mm512_store_si512(draws[0], here ? x : a);
+                _mm512_store_si512(draws[1], here ? y : b);
+                _mm512_store_si512(draws[2], here ? z : c);
+                const int lane = here ? k - 1 : 15;
+                lastDraws[0] = draws[0][lane], lastDraws[1] = draws[1][lane], lastDraws[2] = draws[2][lane];
+            }
+            return done + k;
+        }
+        a = x, b = y, c = z;
+        for (__m512i& v : lanes) v = pcg15_lanes::step(v, kSixteenAttempts);
+    }
 }
 
 MAP_AVX512 int DeadBlocks::deadMaskAvx512(const std::uint64_t* blocks, int n, std::uint64_t& mask) const {

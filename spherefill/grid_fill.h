@@ -49,7 +49,7 @@ public:
              const double* rs, double L, double s, double radiusBound, RandomSource& random)
         : grid_(grid), test_(test), ownTest_(ownTest),
           query_{&grid, 0, classes_, reach_, nullptr, 0.0, xs, ys, zs, rs, true}, L_(L), s_(s),
-          radiusBound_(radiusBound), random_(random) {
+          radiusBound_(radiusBound), random_(random), pcg15_(random.pcg15State) {
         for (int c = 0; c < CellGrid::kClasses; ++c)
             if (grid.members(c) > 0) classes_[classCount_++] = c;
         query_.classCount = classCount_;
@@ -72,6 +72,10 @@ public:
     // The next attempt of sphere i, its `attempt`-th, drawn now or before.
     Attempt& next(std::int32_t i, std::int32_t count, std::int64_t attempt) {
         if (map_) {
+            if (scanning()) {
+                random_.next(current_.draws, 3);
+                return current_;
+            }
             if (size_ == 0) refillBatch(i, count, attempt);
             const std::int32_t* d = draws_ + 3 * head_;
             current_.draws[0] = d[0], current_.draws[1] = d[1], current_.draws[2] = d[2];
@@ -87,7 +91,13 @@ public:
     std::int64_t skipDead(std::int32_t i, std::int32_t count, std::int64_t attempt, std::int64_t last) {
         std::int64_t n = 0;
         for (;;) {
-            if (checked_ == head_) refillBatch(i, count, attempt + n);
+            if (scanning()) return n + map_->skipDeadDraws(*pcg15_, last - (attempt + n) + 1, lastDead_.draws);
+            if (checked_ == head_) {
+                // Where the map scans, the attempts held are used up first,
+                // and no more are drawn ahead.
+                if (pcg15_ && map_->scansDraws() && map_->scanPays()) readBits(head_ + size_);
+                else refillBatch(i, count, attempt + n);
+            }
             if (checked_ == head_) readBits(head_ + size_);  // none in flight: read them now
             const int end = static_cast<int>(std::min<std::int64_t>(checked_, head_ + (last - (attempt + n)) + 1));
             const int live = firstLive(head_, end);
@@ -137,7 +147,7 @@ public:
     // Whether an earlier sphere rejects the current attempt, as the grid
     // finds it; done with it. Its centre is found by then.
     bool rejects(Attempt& current, double r) {
-        pop();
+        if (!(map_ && scanning())) pop();  // else drawn alone
         if (map_) {
             current.findCentre(L_);
             for (int k = 0; k < classCount_; ++k) own_[k] = grid_.cellOf(classes_[k], current.x, current.y, current.z);
@@ -186,6 +196,11 @@ public:
     }
 
 private:
+    // With the map, where the source is the plug-in's generator and nothing
+    // is held: the map scans the generator's draws itself, and the attempt
+    // it stops at is drawn alone.
+    bool scanning() const { return pcg15_ && size_ == 0 && map_->scansDraws() && map_->scanPays(); }
+
     void pop() {
         if (map_) {
             ++head_, --size_;
@@ -298,6 +313,7 @@ private:
     GridCandidate query_;
     double L_, s_, radiusBound_;
     RandomSource& random_;
+    std::uint64_t* pcg15_;
     const DeadBlocks* map_ = nullptr;
     int classes_[CellGrid::kClasses] = {};
     int classCount_ = 0;

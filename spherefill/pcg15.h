@@ -69,6 +69,23 @@ struct Pcg15 {
         state = s0;
     }
 
+    // The number of draws that lead from state `from` to state `to`. The
+    // sequence has period 2^64, and its states modulo 2^(k+1) repeat every
+    // 2^(k+1) draws, so a jump of 2^k draws keeps the low k bits of a state
+    // and flips bit k: the count is found a bit at a time, low bits first.
+    static std::uint64_t drawsBetween(std::uint64_t from, std::uint64_t to) {
+        std::uint64_t n = 0, multiplier = kMultiplier, increment = kIncrement;
+        for (std::uint64_t bit = 1; bit != 0; bit <<= 1) {
+            if ((from ^ to) & bit) {
+                from = multiplier * from + increment;
+                n |= bit;
+            }
+            increment = (multiplier + 1) * increment;
+            multiplier *= multiplier;
+        }
+        return n;
+    }
+
     // Moves the state on by n draws in O(log n) steps: n steps of
     // x -> m x + c compose to x -> M x + C, built up by squaring.
     static void skipDraws(void* context, std::uint64_t n) {

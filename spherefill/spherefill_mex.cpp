@@ -27,7 +27,8 @@ std::int32_t drawRuntimeRand(void*) { return std::rand(); }
 RandomSource pluginRandom{&drawRuntimeRand, nullptr};
 #else
 Pcg15 pluginGenerator;
-RandomSource pluginRandom{&Pcg15::drawNext, &pluginGenerator, &Pcg15::skipDraws, &Pcg15::drawMany};
+RandomSource pluginRandom{&Pcg15::drawNext, &pluginGenerator, &Pcg15::skipDraws, &Pcg15::drawMany,
+                          &pluginGenerator.state};
 #endif
 
 constexpr long long kMaxCount = 2147483647;  // counts are 32-bit signed

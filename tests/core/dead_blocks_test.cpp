@@ -162,6 +162,34 @@ TEST(DeadBlocks, BatchesGiveTheBlocksAndBitsOfOneAtATime) {
         }
         EXPECT_GT(dead, 10);
         EXPECT_LT(dead, 90);
+        if (!map.scansDraws()) continue;
+        // The scan of the generator's draws: the attempts, one at a time, up
+        // to the first live one or `most`, the generator after them and the
+        // draws of the last; first with runs of a few, then with every block
+        // dead, where runs end at `most` (the last then in the sixteen before).
+        for (bool full : {false, true}) {
+            if (full) map.markAround(16000, 16000, 16000, 1e6);
+            for (std::int64_t most : {1, 15, 16, 17, 48, 4096, 4097}) {
+                SCOPED_TRACE(std::to_string(most) + (full ? ", full" : ""));
+                Pcg15 scanned, reference;
+                for (int k = 0; k < 7 * most; ++k) Pcg15::drawNext(&scanned), Pcg15::drawNext(&reference);
+                std::int32_t last[3] = {-1, -1, -1}, want[3] = {-1, -1, -1};
+                const std::int64_t n = map.skipDeadDraws(scanned.state, most, last);
+                std::int64_t m = 0;
+                for (Pcg15 ahead = reference; m < most; ++m) {
+                    std::int32_t d[3];
+                    for (std::int32_t& v : d) v = Pcg15::drawNext(&ahead);
+                    if (!map.dead(map.blockOf(d[0], d[1], d[2]))) break;
+                    std::copy(d, d + 3, want), reference = ahead;
+                }
+                EXPECT_EQ(n, m);
+                EXPECT_EQ(scanned.state, reference.state);
+                EXPECT_TRUE(std::equal(last, last + 3, want));
+                if (full) {
+                    EXPECT_EQ(n, most);
+                }
+            }
+        }
     }
     forceSimdPath(widest);
 }
@@ -177,8 +205,10 @@ TEST(Pcg15, JumpsAndBulkDrawsGiveTheDrawsOfOneAtATime) {
             for (Pcg15* g : {&one, &jumped, &bulk})
                 for (std::uint64_t k = 0; k < start; ++k) Pcg15::drawNext(g);
             for (std::uint64_t k = 0; k < n; ++k) Pcg15::drawNext(&one);
+            const std::uint64_t from = jumped.state;
             Pcg15::skipDraws(&jumped, n);
             EXPECT_EQ(jumped.state, one.state);
+            EXPECT_EQ(Pcg15::drawsBetween(from, one.state), n);
             if (n > 4096) continue;
             Pcg15 again;
             for (std::uint64_t k = 0; k < start; ++k) Pcg15::drawNext(&again);

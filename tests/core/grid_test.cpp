@@ -191,6 +191,41 @@ TEST(CellGrid, FillsAndSumsAreThoseOfTheAllPairsLoops) {
 // cell faces pass through its points, radii for which a pair's term depends
 // on which row is i, with a threshold that includes the pairs one spacing
 // apart by a hair.
+// Where the source is the plug-in's generator, the map may draw and test the
+// attempts itself: the same fill, to the generator's last state, as the
+// generator drawn through the source.
+TEST(CellGrid, TheMapScanningTheGeneratorsDrawsGivesTheSameFill) {
+    std::vector<FillCase> cases = fillCases();
+    // More than fit: nearly every block dies, and the last sphere runs to the cap.
+    const std::vector<double> many = sizes({{200, 1.0}});
+    cases.push_back({"more spheres than fit", many, edgeFor(many, 0.5), 0.0});
+    for (const FillCase& c : cases) {
+        if (c.bend != BentDraws::None) continue;
+        SCOPED_TRACE(c.name);
+        const std::int32_t count = static_cast<std::int32_t>(c.diameters.size());
+        Pcg15 scanned, drawn;
+        RandomSource sources[2] = {
+            {&Pcg15::drawNext, &scanned, &Pcg15::skipDraws, &Pcg15::drawMany, &scanned.state},
+            {&Pcg15::drawNext, &drawn, &Pcg15::skipDraws, &Pcg15::drawMany}};
+        std::vector<double> tables[2];
+        FillStatus status[2];
+        forceSearchMode(SearchMode::Map);
+        for (int k = 0; k < 2; ++k) {
+            std::vector<unsigned char> memory(fillSpheresWorkspaceBytes(c.diameters.data(), c.L, c.s, count));
+            tables[k].assign(4 * c.diameters.size(), 0.0);
+            status[k] = fillSpheres(c.diameters.data(), c.L, c.s, sources[k], SphereTable{tables[k].data(), count},
+                                    GridWorkspace{memory.data(), memory.size()});
+        }
+        forceSearchMode(SearchMode::Auto);
+        EXPECT_EQ(bitsOf(tables[0]), bitsOf(tables[1]));
+        EXPECT_EQ(scanned.state, drawn.state);
+        EXPECT_EQ(status[0].outcome, status[1].outcome);
+        EXPECT_EQ(status[0].placed, status[1].placed);
+        EXPECT_EQ(status[0].attempts, status[1].attempts);
+        EXPECT_EQ(status[0].blocker, status[1].blocker);
+    }
+}
+
 TEST(CellGrid, SumsOfOddTablesAreThoseOfTheAllPairsLoop) {
     SeededDraws seeded(11);
     auto uniform = [&seeded] { return SeededDraws::drawNext(&seeded) / 32767.0; };
