@@ -87,14 +87,14 @@ public:
     // the attempts (three draws each) that the map rejects, one after
     // another, at most `most` of them, drawing and testing sixteen at a
     // time; returns how many, leaves the state after them and the draws of
-    // the last in lastDraws. Only where scansDraws(): on AVX-512, for a map
-    // that stays in cache (the scan reads its bits at once, where batches
-    // of attempts drawn ahead have them fetched early). It pays on long
-    // runs, once nearly every block is dead (scanPays; measured: it loses
-    // at 96% of the attempts rejected, saves a fifth of the time at 99%).
+    // the last in lastDraws. Only where scansDraws(), on AVX-512. It pays on
+    // long runs, once nearly every block is dead (scanPays; measured: it
+    // loses at 96% of the attempts rejected, saves a fifth of the time at
+    // 99%). Where the map is not kept in cache, the words of the attempts
+    // that follow the last are asked for as it ends.
     bool scansDraws() const {
 #ifdef SPHEREFILL_X86_SIMD
-        return wide_ && !prefetching_;
+        return wide_;
 #else
         return false;
 #endif

@@ -120,6 +120,24 @@ MAP_AVX512 std::int64_t DeadBlocks::skipDeadDrawsAvx512(std::uint64_t& state, st
             _mm512_store_si512(states, lanes[0]);
             _mm512_store_si512(states + 8, lanes[1]);
             state = states[k];
+            // The next scan starts on the attempts after this one: where the
+            // map is not kept in cache, the words of the next two sixteens
+            // are asked for now (this one's are here already).
+            if (prefetching_) {
+                __m512i ahead[6];
+                std::copy(lanes, lanes + 6, ahead);
+                for (int g = 0; g < 2; ++g) {
+                    for (__m512i& v : ahead) v = pcg15_lanes::step(v, kSixteenAttempts);
+                    alignas(64) std::uint32_t words[16];
+                    _mm512_store_si512(words, _mm512_srli_epi32(blockNumbers(draws16(ahead[0], ahead[1]),
+                                                                             draws16(ahead[2], ahead[3]),
+                                                                             draws16(ahead[4], ahead[5]), shift_,
+                                                                             blockBits_),
+                                                                5));
+                    for (std::uint32_t w : words)
+                        _mm_prefetch(reinterpret_cast<const char*>(bits_) + 4 * std::size_t(w), _MM_HINT_T0);
+                }
+            }
             if (done + k > 0) {
                 alignas(64) std::int32_t draws[3][16];
                 const bool here = k > 0;
