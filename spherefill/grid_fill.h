@@ -95,7 +95,7 @@ public:
             if (checked_ == head_) {
                 // Where the map scans, the attempts held are used up first,
                 // and no more are drawn ahead.
-                if (pcg15_ && map_->scansDraws() && map_->scanPays()) readBits(head_ + size_);
+                if (scanPays()) readBits(head_ + size_);
                 else refillBatch(i, count, attempt + n);
             }
             if (checked_ == head_) readBits(head_ + size_);  // none in flight: read them now
@@ -196,10 +196,11 @@ public:
     }
 
 private:
-    // With the map, where the source is the plug-in's generator and nothing
-    // is held: the map scans the generator's draws itself, and the attempt
-    // it stops at is drawn alone.
-    bool scanning() const { return pcg15_ && size_ == 0 && map_->scansDraws() && map_->scanPays(); }
+    // With the map, where the source is the plug-in's generator and nearly
+    // every block is dead: the map scans the generator's draws itself once
+    // nothing is held (scanning), and the attempt it stops at is drawn alone.
+    bool scanPays() const { return pcg15_ && map_->scansDraws() && map_->scanPays(); }
+    bool scanning() const { return size_ == 0 && scanPays(); }
 
     void pop() {
         if (map_) {
