@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "cell_grid.h"
+#include "pcg15.h"
 #include "simd_path.h"
 
 // The centre coordinate of one draw: the integer converted exactly, divided
@@ -83,15 +84,44 @@ public:
     // to come, so that the proof holds for every sphere still to come.
     void markAround(double x, double y, double z, double limit);
 
-    // Where the source is the plug-in's own generator, at `state`: rejects
-    // the attempts (three draws each) that the map rejects, one after
-    // another, at most `most` of them, drawing and testing sixteen at a
-    // time; returns how many, leaves the state after them and the draws of
-    // the last in lastDraws. Only where scansDraws(), on AVX-512. It pays on
-    // long runs, once nearly every block is dead (scanPays; measured: it
-    // loses at 96% of the attempts rejected, saves a fifth of the time at
-    // 99%). Where the map is not kept in cache, the words of the attempts
-    // that follow the last are asked for as it ends.
+    // The attempts a scan of the generator's draws holds: sixteen of them,
+    // drawn from lanes of states, with their draws and whether their blocks
+    // read live when their words were gathered. A bit read live may be stale
+    // (its block died since): that attempt only goes on to the grid. While
+    // attempts are held, the generator's state stays where the scan found
+    // it; the state it must be left in is stateBefore(used).
+    struct DrawScan {
+        // Vector 2 axis + half, lane k: the state from which the draw of that
+        // axis of attempt 8 half + k comes, 3 (8 half + k) + axis steps on
+        // from the state before the sixteen.
+        alignas(64) std::uint64_t lanes[6][8];
+        alignas(64) std::int32_t draws[3][16];
+        std::uint32_t live = 0;
+        int used = 0;        // attempts of the sixteen taken
+        bool held = false;   // whether sixteen are held
+        bool asked = false;  // whether the words of the sixteens after them were asked for
+
+        // The state before attempt k of the sixteen, k <= 16.
+        std::uint64_t stateBefore(int k) const {
+            constexpr Pcg15::Jump sixteen = Pcg15::jumpOf(48);
+            return k < 16 ? lanes[k >> 3][k & 7] : sixteen.apply(lanes[0][0]);
+        }
+        // Takes the next attempt held (used < 16): its draws.
+        void take(std::int32_t out[3]) {
+            out[0] = draws[0][used], out[1] = draws[1][used], out[2] = draws[2][used];
+            ++used;
+        }
+    };
+
+    // Where the source is the plug-in's own generator: rejects the attempts
+    // (three draws each) that the map rejects, one after another, at most
+    // `most` of them, from those the scan holds or, when none are held, from
+    // the generator's `state`, testing sixteen at a time; returns how many,
+    // with the draws of the last in lastDraws. The scan then holds the
+    // attempt that follows them, unless it is the first of a next sixteen.
+    // Only where scansDraws(), on AVX-512. It pays once nearly every block is
+    // dead (scanPays). Where the map is not kept in cache, the words of the
+    // next sixteens are asked for when a live attempt ends a scan.
     bool scansDraws() const {
 #ifdef SPHEREFILL_X86_SIMD
         return wide_;
@@ -100,11 +130,11 @@ public:
 #endif
     }
     bool scanPays() const { return deadBlocks_ >= scanFrom_; }
-    std::int64_t skipDeadDraws(std::uint64_t& state, std::int64_t most, std::int32_t lastDraws[3]) const {
+    std::int64_t skipDeadDraws(std::uint64_t state, DrawScan& scan, std::int64_t most, std::int32_t lastDraws[3]) const {
 #ifdef SPHEREFILL_X86_SIMD
-        if (scansDraws()) return skipDeadDrawsAvx512(state, most, lastDraws);
+        if (scansDraws()) return skipDeadDrawsAvx512(state, scan, most, lastDraws);
 #endif
-        (void)state, (void)most, (void)lastDraws;
+        (void)state, (void)scan, (void)most, (void)lastDraws;
         return 0;
     }
 
@@ -118,7 +148,8 @@ private:
     // The same on AVX-512, sixteen and eight at a time: how many were done.
     int blocksOfAvx512(const std::int32_t* draws, int n, std::uint64_t* blocks) const;
     int deadMaskAvx512(const std::uint64_t* blocks, int n, std::uint64_t& mask) const;
-    std::int64_t skipDeadDrawsAvx512(std::uint64_t& state, std::int64_t most, std::int32_t* lastDraws) const;
+    std::int64_t skipDeadDrawsAvx512(std::uint64_t state, DrawScan& scan, std::int64_t most,
+                                     std::int32_t* lastDraws) const;
     // Whether they are used: on AVX-512, with tiles of 8^3 blocks and bit
     // numbers of at most 32 bits.
     bool wide_ = false;

@@ -94,63 +94,68 @@ MAP_AVX512 int DeadBlocks::blocksOfAvx512(const std::int32_t* draws, int n, std:
 }
 
 // Sixteen attempts a step: each lane's three draws from the lanes of states,
-// its block's word of the map gathered and its bit tested. The first live
-// attempt, or the first past `most`, ends the scan; the state is then that
-// lane's of the first axis (the state before that attempt's draws).
-MAP_AVX512 std::int64_t DeadBlocks::skipDeadDrawsAvx512(std::uint64_t& state, std::int64_t most,
+// its block's word of the map gathered and its bit tested. The attempts are
+// then taken from the scan's sixteen up to the first live one, or the first
+// past `most`, which ends the scan; the next scan goes on from there.
+MAP_AVX512 std::int64_t DeadBlocks::skipDeadDrawsAvx512(std::uint64_t state, DrawScan& scan, std::int64_t most,
                                                         std::int32_t* lastDraws) const {
     using pcg15_lanes::draws16;
+    if (most <= 0) return 0;
     const __m512i low5 = _mm512_set1_epi32(31), one = _mm512_set1_epi32(1);
-    const __m512i start = _mm512_set1_epi64(static_cast<long long>(state));
     __m512i lanes[6];
-    for (int v = 0; v < 6; ++v)
-        lanes[v] = _mm512_add_epi64(pcg15_lanes::multiply(start, _mm512_load_si512(kScanLanes.multipliers[v])),
-                                    _mm512_load_si512(kScanLanes.increments[v]));
-    __m512i a = _mm512_setzero_si512(), b = a, c = a;  // the draws of the sixteen before
-    for (std::int64_t done = 0;; done += 16) {
-        const std::int64_t left = most - done;
+    if (scan.held) {
+        for (int v = 0; v < 6; ++v) lanes[v] = _mm512_load_si512(scan.lanes[v]);
+    } else {
+        const __m512i start = _mm512_set1_epi64(static_cast<long long>(state));
+        for (int v = 0; v < 6; ++v)
+            lanes[v] = _mm512_add_epi64(pcg15_lanes::multiply(start, _mm512_load_si512(kScanLanes.multipliers[v])),
+                                        _mm512_load_si512(kScanLanes.increments[v]));
+    }
+    const auto sixteen = [&]() MAP_AVX512 {
         const __m512i x = draws16(lanes[0], lanes[1]), y = draws16(lanes[2], lanes[3]), z = draws16(lanes[4], lanes[5]);
         const __m512i block = blockNumbers(x, y, z, shift_, blockBits_);
         const __m512i word = _mm512_i32gather_epi32(_mm512_srli_epi32(block, 5), bits_, 4);
-        const unsigned live = _mm512_testn_epi32_mask(_mm512_srlv_epi32(word, _mm512_and_si512(block, low5)), one);
-        const unsigned wanted = left >= 16 ? 0xffffu : (1u << left) - 1;
-        if (const unsigned end = (live | ~wanted) & 0xffffu) {
-            const int k = __builtin_ctz(end);
-            alignas(64) std::uint64_t states[16];
-            _mm512_store_si512(states, lanes[0]);
-            _mm512_store_si512(states + 8, lanes[1]);
-            state = states[k];
-            // The next scan starts on the attempts after this one: where the
-            // map is not kept in cache, the words of the next two sixteens
-            // are asked for now (this one's are here already).
-            if (prefetching_) {
-                __m512i ahead[6];
-                std::copy(lanes, lanes + 6, ahead);
-                for (int g = 0; g < 2; ++g) {
-                    for (__m512i& v : ahead) v = pcg15_lanes::step(v, kSixteenAttempts);
-                    alignas(64) std::uint32_t words[16];
-                    _mm512_store_si512(words, _mm512_srli_epi32(blockNumbers(draws16(ahead[0], ahead[1]),
-                                                                             draws16(ahead[2], ahead[3]),
-                                                                             draws16(ahead[4], ahead[5]), shift_,
-                                                                             blockBits_),
-                                                                5));
-                    for (std::uint32_t w : words)
-                        _mm_prefetch(reinterpret_cast<const char*>(bits_) + 4 * std::size_t(w), _MM_HINT_T0);
-                }
-            }
-            if (done + k > 0) {
-                alignas(64) std::int32_t draws[3][16];
-                const bool here = k > 0;
-                _mm512_store_si512(draws[0], here ? x : a);
-                _mm512_store_si512(draws[1], here ? y : b);
-                _mm512_store_si512(draws[2], here ? z : c);
-                const int lane = here ? k - 1 : 15;
-                lastDraws[0] = draws[0][lane], lastDraws[1] = draws[1][lane], lastDraws[2] = draws[2][lane];
-            }
-            return done + k;
+        scan.live = _mm512_testn_epi32_mask(_mm512_srlv_epi32(word, _mm512_and_si512(block, low5)), one);
+        _mm512_store_si512(scan.draws[0], x);
+        _mm512_store_si512(scan.draws[1], y);
+        _mm512_store_si512(scan.draws[2], z);
+        scan.used = 0, scan.asked = false;
+    };
+    if (!scan.held) sixteen(), scan.held = true;
+    for (std::int64_t done = 0;;) {
+        if (scan.used == 16) {
+            for (__m512i& v : lanes) v = pcg15_lanes::step(v, kSixteenAttempts);
+            sixteen();
         }
-        a = x, b = y, c = z;
-        for (__m512i& v : lanes) v = pcg15_lanes::step(v, kSixteenAttempts);
+        const int from = scan.used;
+        const int room = static_cast<int>(std::min<std::int64_t>(16 - from, most - done));
+        const std::uint32_t live = scan.live & (((std::uint32_t(1) << room) - 1) << from);
+        const int end = live ? __builtin_ctz(live) : from + room;
+        if (end > from)
+            lastDraws[0] = scan.draws[0][end - 1], lastDraws[1] = scan.draws[1][end - 1],
+            lastDraws[2] = scan.draws[2][end - 1];
+        done += end - from, scan.used = end;
+        if (!live && done < most) continue;
+        if (live && prefetching_ && !scan.asked) {
+            // The scan goes on after this attempt: where the map is not kept
+            // in cache, the words of the next two sixteens are asked for now.
+            scan.asked = true;
+            __m512i ahead[6];
+            std::copy(lanes, lanes + 6, ahead);
+            for (int g = 0; g < 2; ++g) {
+                for (__m512i& v : ahead) v = pcg15_lanes::step(v, kSixteenAttempts);
+                alignas(64) std::uint32_t words[16];
+                _mm512_store_si512(words, _mm512_srli_epi32(blockNumbers(draws16(ahead[0], ahead[1]),
+                                                                         draws16(ahead[2], ahead[3]),
+                                                                         draws16(ahead[4], ahead[5]), shift_,
+                                                                         blockBits_),
+                                                            5));
+                for (std::uint32_t w : words)
+                    _mm_prefetch(reinterpret_cast<const char*>(bits_) + 4 * std::size_t(w), _MM_HINT_T0);
+            }
+        }
+        for (int v = 0; v < 6; ++v) _mm512_store_si512(scan.lanes[v], lanes[v]);
+        return done;
     }
 }
 

@@ -73,7 +73,13 @@ public:
     Attempt& next(std::int32_t i, std::int32_t count, std::int64_t attempt) {
         if (map_) {
             if (scanning()) {
-                random_.next(current_.draws, 3);
+                // The attempt the scan stopped at, or drawn alone.
+                if (scan_.held && scan_.used < 16) {
+                    scan_.take(current_.draws);
+                } else {
+                    settleScan();
+                    random_.next(current_.draws, 3);
+                }
                 return current_;
             }
             if (size_ == 0) refillBatch(i, count, attempt);
@@ -91,7 +97,7 @@ public:
     std::int64_t skipDead(std::int32_t i, std::int32_t count, std::int64_t attempt, std::int64_t last) {
         std::int64_t n = 0;
         for (;;) {
-            if (scanning()) return n + map_->skipDeadDraws(*pcg15_, last - (attempt + n) + 1, lastDead_.draws);
+            if (scanning()) return n + map_->skipDeadDraws(*pcg15_, scan_, last - (attempt + n) + 1, lastDead_.draws);
             if (checked_ == head_) {
                 // Where the map scans, the attempts held are used up first,
                 // and no more are drawn ahead.
@@ -177,6 +183,17 @@ public:
     // would.
     const Attempt& skipTo(std::int64_t attempt, std::int64_t last) {
         Attempt& a = map_ ? current_ : ring_[0];
+        if (scan_.held) {
+            // The attempts the scan holds come first, as the generator's
+            // next draws.
+            for (; attempt < last && scan_.used < 16; ++attempt) ++scan_.used;
+            if (attempt == last && scan_.used < 16) {
+                scan_.take(a.draws);
+                a.findCentre(L_);
+                return a;
+            }
+            settleScan();
+        }
         if (last < attempt + size_) {
             for (; attempt < last; ++attempt) pop();
             if (!map_) {
@@ -195,10 +212,24 @@ public:
         return a;
     }
 
+    // The generator is left where the attempts taken leave it.
+    ~GridFill() { settleScan(); }
+    GridFill(const GridFill&) = delete;
+    GridFill& operator=(const GridFill&) = delete;
+
 private:
+    // Leaves the generator's state after the attempts taken, with no
+    // attempts held by the scan: before anything else draws from it.
+    void settleScan() {
+        if (!scan_.held) return;
+        *pcg15_ = scan_.stateBefore(scan_.used);
+        scan_.held = false;
+    }
+
     // With the map, where the source is the plug-in's generator and nearly
     // every block is dead: the map scans the generator's draws itself once
-    // nothing is held (scanning), and the attempt it stops at is drawn alone.
+    // nothing is held (scanning), and the attempt it stops at is taken from
+    // the sixteen it holds, the next scan going on after it.
     bool scanPays() const { return pcg15_ && map_->scansDraws() && map_->scanPays(); }
     bool scanning() const { return size_ == 0 && scanPays(); }
 
@@ -255,6 +286,7 @@ private:
     // next batch of those sure to follow (the current one in any case) and
     // asks for its words of the map.
     void refillBatch(std::int32_t i, std::int32_t count, std::int64_t attempt) {
+        settleScan();
         readBits(head_ + size_);
         const int n = static_cast<int>(std::min<std::int64_t>(kBatch, sureAhead(2 * kBatch - 1, i, count, attempt) - size_ + 1));
         if (n <= 0) return;
@@ -336,4 +368,5 @@ private:
     std::uint64_t dead_[kHeld / 64] = {};
     int checked_ = 0;
     Attempt current_{}, lastDead_{};
+    DeadBlocks::DrawScan scan_;
 };

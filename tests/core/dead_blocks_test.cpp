@@ -163,31 +163,51 @@ TEST(DeadBlocks, BatchesGiveTheBlocksAndBitsOfOneAtATime) {
         EXPECT_GT(dead, 10);
         EXPECT_LT(dead, 90);
         if (!map.scansDraws()) continue;
-        // The scan of the generator's draws: the attempts, one at a time, up
-        // to the first live one or `most`, the generator after them and the
-        // draws of the last; first with runs of a few, then with every block
-        // dead, where runs end at `most` (the last then in the sixteen before).
+        // The scan of the generator's draws, called again and again as the
+        // fill calls it, taking the live attempt it stops at: the attempts,
+        // one at a time, up to the first live one or `most`, the draws of the
+        // last and the generator after them; first with runs of a few, then
+        // with every block dead, where runs end at `most` (the last then in
+        // the sixteen before).
         for (bool full : {false, true}) {
             if (full) map.markAround(16000, 16000, 16000, 1e6);
             for (std::int64_t most : {1, 15, 16, 17, 48, 4096, 4097}) {
                 SCOPED_TRACE(std::to_string(most) + (full ? ", full" : ""));
                 Pcg15 scanned, reference;
                 for (int k = 0; k < 7 * most; ++k) Pcg15::drawNext(&scanned), Pcg15::drawNext(&reference);
-                std::int32_t last[3] = {-1, -1, -1}, want[3] = {-1, -1, -1};
-                const std::int64_t n = map.skipDeadDraws(scanned.state, most, last);
-                std::int64_t m = 0;
-                for (Pcg15 ahead = reference; m < most; ++m) {
+                DeadBlocks::DrawScan scan;
+                for (int call = 0; call < 24; ++call) {
+                    SCOPED_TRACE(call);
+                    std::int32_t last[3] = {-1, -1, -1}, want[3] = {-1, -1, -1};
+                    const std::int64_t n = map.skipDeadDraws(scanned.state, scan, most, last);
+                    std::int64_t m = 0;
                     std::int32_t d[3];
-                    for (std::int32_t& v : d) v = Pcg15::drawNext(&ahead);
-                    if (!map.dead(map.blockOf(d[0], d[1], d[2]))) break;
-                    std::copy(d, d + 3, want), reference = ahead;
+                    for (Pcg15 ahead = reference; m < most; ++m) {
+                        for (std::int32_t& v : d) v = Pcg15::drawNext(&ahead);
+                        if (!map.dead(map.blockOf(d[0], d[1], d[2]))) break;
+                        std::copy(d, d + 3, want), reference = ahead;
+                    }
+                    ASSERT_EQ(n, m);
+                    if (n > 0) {
+                        EXPECT_TRUE(std::equal(last, last + 3, want));
+                    }
+                    if (full) {
+                        EXPECT_EQ(n, most);
+                    }
+                    if (n == most) continue;
+                    // The live attempt: from those held, else from the generator.
+                    std::int32_t taken[3];
+                    if (scan.held && scan.used < 16) {
+                        scan.take(taken);
+                    } else {
+                        if (scan.held) scanned.state = scan.stateBefore(scan.used), scan.held = false;
+                        for (std::int32_t& v : taken) v = Pcg15::drawNext(&scanned);
+                    }
+                    for (std::int32_t& v : d) v = Pcg15::drawNext(&reference);
+                    EXPECT_TRUE(std::equal(taken, taken + 3, d));
                 }
-                EXPECT_EQ(n, m);
+                if (scan.held) scanned.state = scan.stateBefore(scan.used);
                 EXPECT_EQ(scanned.state, reference.state);
-                EXPECT_TRUE(std::equal(last, last + 3, want));
-                if (full) {
-                    EXPECT_EQ(n, most);
-                }
             }
         }
     }

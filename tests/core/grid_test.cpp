@@ -199,6 +199,9 @@ TEST(CellGrid, TheMapScanningTheGeneratorsDrawsGivesTheSameFill) {
     // More than fit: nearly every block dies, and the last sphere runs to the cap.
     const std::vector<double> many = sizes({{200, 1.0}});
     cases.push_back({"more spheres than fit", many, edgeFor(many, 0.5), 0.0});
+    // A few large spheres close the cube while the map scans: the last one
+    // proves every block dead, with attempts drawn ahead.
+    for (double d : {1.6, 1.75, 1.9}) cases.push_back({"closed by " + std::to_string(d), sizes({{1, d}, {40, 1.0}}), 1.0, 0.0});
     for (const FillCase& c : cases) {
         if (c.bend != BentDraws::None) continue;
         SCOPED_TRACE(c.name);
