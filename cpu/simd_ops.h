@@ -20,6 +20,29 @@
 
 namespace {
 
+// For each mask of four lanes: the lanes set, in order, as lane numbers
+// (bytes of `lanes`) and as the 32-bit halves of those lanes (`halves`).
+struct PackedLanes {
+    std::int32_t lanes;
+    unsigned char halves[8];
+};
+constexpr PackedLanes packedLanes(unsigned mask) {
+    PackedLanes out{0, {}};
+    int n = 0;
+    for (int lane = 0; lane < 4; ++lane)
+        if (mask >> lane & 1) {
+            out.lanes |= lane << (8 * n);
+            out.halves[2 * n] = static_cast<unsigned char>(2 * lane);
+            out.halves[2 * n + 1] = static_cast<unsigned char>(2 * lane + 1);
+            ++n;
+        }
+    return out;
+}
+constexpr PackedLanes kPacked[16] = {
+    packedLanes(0),  packedLanes(1),  packedLanes(2),  packedLanes(3),  packedLanes(4),  packedLanes(5),
+    packedLanes(6),  packedLanes(7),  packedLanes(8),  packedLanes(9),  packedLanes(10), packedLanes(11),
+    packedLanes(12), packedLanes(13), packedLanes(14), packedLanes(15)};
+
 struct Avx2Ops {
     using V = __m256d;
     static constexpr int width = 4;
@@ -46,6 +69,18 @@ struct Avx2Ops {
         return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(a, b, _CMP_LT_OQ)));
     }
     // The lanes whose 32-bit integer p[lane] is below `bound`.
+    // The lanes set in mask, in order, to p onwards; p has room for a whole
+    // vector. The rows 32-bit integers of those lanes likewise.
+    SIMD_AVX2 static void compressStore(double* p, unsigned mask, V v) {
+        const __m256i order = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPacked[mask].halves)));
+        _mm256_storeu_pd(p, _mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_castpd_ps(v), order)));
+    }
+    SIMD_AVX2 static void compressRows(std::int32_t* p, unsigned mask, const std::int32_t* rows) {
+        const __m128i order = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(kPacked[mask].lanes));
+        const __m256i v = _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
+                         _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(v, _mm256_castsi128_si256(order))));
+    }
     SIMD_AVX2 static unsigned lessIntegers(const std::int32_t* p, std::int32_t bound) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(v, _mm_set1_epi32(bound)))));
@@ -71,6 +106,13 @@ struct Avx512Ops {
     SIMD_AVX512 static V sqrt(V a) { return _mm512_maskz_sqrt_pd(0xFF, a); }
     SIMD_AVX512 static unsigned greater(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ); }
     SIMD_AVX512 static unsigned less(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
+    SIMD_AVX512 static void compressStore(double* p, unsigned mask, V v) {
+        _mm512_storeu_pd(p, _mm512_maskz_compress_pd(static_cast<__mmask8>(mask), v));
+    }
+    SIMD_AVX512 static void compressRows(std::int32_t* p, unsigned mask, const std::int32_t* rows) {
+        const __m512i v = _mm512_maskz_loadu_epi32(0xFF, rows);
+        _mm512_mask_storeu_epi32(p, 0xFF, _mm512_maskz_compress_epi32(static_cast<__mmask16>(mask), v));
+    }
     // The lanes whose 32-bit integer p[lane] is below `bound`.
     SIMD_AVX512 static unsigned lessIntegers(const std::int32_t* p, std::int32_t bound) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));

@@ -136,7 +136,10 @@ SIMD_TARGET void orderTerms(std::int32_t* js, double* found, int count, double* 
 }
 
 // The rows sorted by cell: a line of a box is one stretch of the sorted
-// copy, taken Ops::width places at a time; only earlier rows count.
+// copy, taken Ops::width places at a time; only earlier rows count. The
+// near places (below the far value) are put aside, packed, and their terms
+// are found a whole vector of them at a time: the root and the division
+// then run on full vectors, and no branch waits on which lanes are near.
 template <class Ops>
 SIMD_TARGET int sortedRowTermsSimd(const SortedRow& q) {
     using V = typename Ops::V;
@@ -146,8 +149,35 @@ SIMD_TARGET int sortedRowTermsSimd(const SortedRow& q) {
     const std::int32_t* rows = cells.rows();
     const V xi = Ops::set1(q.x), yi = Ops::set1(q.y), zi = Ops::set1(q.z), ri = Ops::set1(q.r);
     const V threshold = Ops::set1(q.T), half = Ops::set1(0.5);
-    alignas(64) double terms[width];
-    int found = 0;
+    // The near places put aside: their squared distances, radii and rows,
+    // with room for a whole vector past the most kept.
+    constexpr int kAside = 4 * width;
+    alignas(64) double squares[kAside + width], radii[kAside + width], terms[width];
+    std::int32_t nearRows[kAside + width];
+    int pending = 0, found = 0;
+    // The terms of the n places put aside from `from` (n <= width); false
+    // when they are more than the capacity.
+    const auto settle = [&](int from, int n) SIMD_TARGET {
+        const V d2 = Ops::load(squares + from), rj = Ops::load(radii + from);
+        const V gap = Ops::sub(Ops::sub(Ops::sqrt(d2), ri), rj);
+        unsigned included = Ops::greater(threshold, Ops::div(gap, Ops::add(rj, ri))) & firstLanes(n);
+        const V h = Ops::mul(gap, half);
+        const V term = Ops::mul(Ops::mul(h, h), h);
+        const int count = __builtin_popcount(included);
+        if (found + width <= q.capacity) {
+            Ops::compressStore(q.found + found, included, term);
+            Ops::compressRows(q.js + found, included, nearRows + from);
+            found += count;
+            return true;
+        }
+        Ops::store(terms, term);
+        for (; included; included &= included - 1, ++found) {
+            if (found == q.capacity) return false;
+            const int lane = __builtin_ctz(included);
+            q.js[found] = nearRows[from + lane], q.found[found] = terms[lane];
+        }
+        return true;
+    };
     for (int k = 0; k < q.boxCount; ++k) {
         const SortedCells::Box& b = q.boxes[k];
         const V far = Ops::set1(q.far[k]);
@@ -165,22 +195,26 @@ SIMD_TARGET int sortedRowTermsSimd(const SortedRow& q) {
                     const V dz = Ops::sub(zi, Ops::load(zs + p));
                     const V d2 = Ops::add(Ops::add(Ops::mul(dx, dx), Ops::mul(dy, dy)), Ops::mul(dz, dz));
                     const unsigned near = Ops::less(d2, far) & earlier;
-                    if (!near) continue;
-                    const V rj = Ops::load(rs + p);
-                    const V gap = Ops::sub(Ops::sub(Ops::sqrt(d2), ri), rj);
-                    unsigned included = Ops::greater(threshold, Ops::div(gap, Ops::add(rj, ri))) & near;
-                    if (!included) continue;
-                    const V h = Ops::mul(gap, half);
-                    Ops::store(terms, Ops::mul(Ops::mul(h, h), h));
-                    for (; included; included &= included - 1, ++found) {
-                        if (found == q.capacity) return -1;
-                        const int lane = __builtin_ctz(included);
-                        q.js[found] = rows[p + lane], q.found[found] = terms[lane];
-                    }
+                    Ops::compressStore(squares + pending, near, d2);
+                    Ops::compressStore(radii + pending, near, Ops::load(rs + p));
+                    Ops::compressRows(nearRows + pending, near, rows + p);
+                    pending += __builtin_popcount(near);
+                    if (pending < kAside) continue;
+                    int from = 0;
+                    for (; pending - from >= width; from += width)
+                        if (!settle(from, width)) return -1;
+                    for (int m = from; m < pending; ++m)
+                        squares[m - from] = squares[m], radii[m - from] = radii[m], nearRows[m - from] = nearRows[m];
+                    pending -= from;
                 }
             }
         }
     }
+    // The rest; the idle lanes of the last vector hold distances that
+    // include nothing.
+    for (int m = pending; m < pending + width; ++m) squares[m] = 0.0, radii[m] = 0.0, nearRows[m] = 0;
+    for (int from = 0; from < pending; from += width)
+        if (!settle(from, std::min(width, pending - from))) return -1;
     orderTerms<Ops>(q.js, q.found, found, q.values);
     return found;
 }
