@@ -54,13 +54,18 @@ int blockBitsFor(std::int32_t count) {
     return bits;
 }
 
-// The bits set in a word, without relying on an instruction for it.
-std::uint64_t bitCount(std::uint64_t w) {
-    w = w - ((w >> 1) & 0x5555555555555555u);
-    w = (w & 0x3333333333333333u) + ((w >> 2) & 0x3333333333333333u);
-    w = (w + (w >> 4)) & 0x0f0f0f0f0f0f0f0fu;
-    return (w * 0x0101010101010101u) >> 56;
+// The bits set in each byte value.
+struct ByteBits {
+    unsigned char of[256];
+};
+constexpr ByteBits byteBits() {
+    ByteBits b{};
+    for (int v = 0; v < 256; ++v)
+        for (int k = 0; k < 8; ++k) b.of[v] = static_cast<unsigned char>(b.of[v] + (v >> k & 1));
+    return b;
 }
+constexpr ByteBits kByteBits = byteBits();
+const unsigned char* const kBitsOfByte = kByteBits.of;
 
 std::size_t mapBytes(int blockBits) {
     const std::size_t words = ((std::size_t(1) << (3 * blockBits)) + 63) / 64;
@@ -134,19 +139,22 @@ bool DeadBlocks::layout(GridWorkspace workspace, std::int32_t count, double L) {
 
 
 
-void DeadBlocks::setRun(std::int64_t by, std::int64_t bz, std::int64_t first, std::int64_t last) {
-    // Within a tile the blocks of a line are 2^t consecutive bits of one word.
+std::uint64_t DeadBlocks::setRun(std::int64_t by, std::int64_t bz, std::int64_t first, std::int64_t last) {
+    // Within a tile the blocks of a line are at most 8 consecutive bits of
+    // one word (2^t, t <= 3).
     const int t = tileBits_;
     const std::uint64_t line = spreadY_[by] | spreadZ_[bz];
+    std::uint64_t marked = 0;
     for (std::int64_t from = first; from <= last;) {
         const std::int64_t to = std::min(last, from | ((std::int64_t(1) << t) - 1));
         const std::uint64_t bit = line | spreadX_[from];
         const std::uint64_t mask = ((std::uint64_t(1) << (to - from + 1)) - 1) << (bit & 63);
         std::uint64_t& word = bits_[bit >> 6];
-        deadBlocks_ += bitCount(mask & ~word);
+        marked += kBitsOfByte[(mask & ~word) >> (bit & 63)];
         word |= mask;
         from = to + 1;
     }
+    return marked;
 }
 
 // Asks for the cache lines of the tiles that hold blocks lo..hi.
@@ -165,6 +173,124 @@ void DeadBlocks::prefetchTiles(const std::int64_t lo[3], const std::int64_t hi[3
 
 void DeadBlocks::markAround(double x, double y, double z, double limit) {
     if (!bits_ || !(limit > 0) || !std::isfinite(limit)) return;
+    std::int32_t d[3];
+    if (drawOf(x, d[0]) && drawOf(y, d[1]) && drawOf(z, d[2])) return markAroundLatticePoint(d, x, y, z, limit);
+    markAroundByCoordinates(x, y, z, limit);
+}
+
+bool DeadBlocks::drawOf(double v, std::int32_t& draw) const {
+    const double guess = std::nearbyint(v * drawsPerUnit_);
+    if (!(guess >= 0 && guess <= 32767)) return false;
+    for (std::int32_t d = static_cast<std::int32_t>(guess) - 1; d <= static_cast<std::int32_t>(guess) + 1; ++d)
+        if (d >= 0 && d <= 32767 && latticeCoordinate(L_, d) == v) {
+            draw = d;
+            return true;
+        }
+    return false;
+}
+
+namespace {
+
+// floor(sqrt(n)) for 0 <= n < 2^62.
+std::int64_t floorRoot(std::int64_t n) {
+    std::int64_t r = static_cast<std::int64_t>(std::sqrt(static_cast<double>(n)));
+    while (r > 0 && r * r > n) --r;
+    while ((r + 1) * (r + 1) <= n) ++r;
+    return r;
+}
+
+}  // namespace
+
+// The same blocks for a centre on the lattice, at draws (a, b, c), decided in
+// whole draws. Block n along an axis holds draws n B .. n B + B - 1 (B =
+// 2^shift), so its farthest draw from a is D = max(n B + B - 1 - a, a - n B).
+// With w = fl(|L| / 32767) and u = 2^-53, a lattice coordinate is within
+// 2.01 u |L| of its exact value L a / 32767, so the test's |difference| along
+// an axis is within (1 +- u) of D |L| / 32767 +- E, E = 2^-50 |L|, and, each
+// of its five operations rounding once and Minkowski's inequality bounding
+// the three E's, the test's distance for draw differences D_x, D_y, D_z is
+//   at most  (sqrt(S) w (1 + u)^2 + 2E)(1 + 3u)  and
+//   at least (sqrt(S) w (1 - u)^2 - 2E)(1 - 3u),  S = D_x^2 + D_y^2 + D_z^2.
+// So with Rlo = ((limit (1 - 2^-48) - 2^-47 |L|) / w)(1 - 2^-48), every
+// S <= Rlo^2 (1 - 2^-48) has distance at most the limit: the block is dead
+// (the margins 2^-48 and 2^-47 |L| cover the rounding above and that of Rlo
+// itself, its three operations and its square); and with Rhi likewise from
+// (limit (1 + 2^-48) + 2^-47 |L|), every S > Rhi^2 (1 + 2^-48) has distance
+// above the limit: the block is not. A block between the two, a near tie, is
+// decided by the test's own arithmetic at its farthest corner, as
+// markAroundByCoordinates decides every block. Along a line the blocks whose
+// S is at most a bound are one run, found from the two ends of the root of
+// the room left; the dead ones are one run too, that run and the near ties
+// next to it that pass.
+void DeadBlocks::markAroundLatticePoint(const std::int32_t d[3], double x, double y, double z, double limit) {
+    const double magnitude = std::fabs(L_), w = magnitude / 32767.0;
+    // No draw difference exceeds 2^15, nor a root of three such squares 2^17.
+    const double most = 0x1p17;
+    const double rlo = std::min(((limit * (1 - 0x1p-48) - 0x1p-47 * magnitude) / w) * (1 - 0x1p-48), most);
+    const double rhi = std::min(((limit * (1 + 0x1p-48) + 0x1p-47 * magnitude) / w) * (1 + 0x1p-48), most);
+    if (!(rhi >= 0)) return;
+    const std::int64_t sureBound = rlo > 0 ? static_cast<std::int64_t>(rlo * rlo * (1 - 0x1p-48)) : -1;
+    const std::int64_t bound = static_cast<std::int64_t>(std::ceil(rhi * rhi * (1 + 0x1p-48)));
+    const int shift = shift_;
+    const std::int64_t B = std::int64_t(1) << shift, last = blocksPerAxis_ - 1;
+    // Floor and ceiling of v / B for v > -2^20.
+    constexpr std::int64_t kOffset = std::int64_t(1) << 20;
+    const auto floorBlock = [&](std::int64_t v) { return ((v + kOffset) >> shift) - (kOffset >> shift); };
+    const auto farthestDraw = [&](std::int64_t n, std::int64_t a) { return std::max(n * B + B - 1 - a, a - n * B); };
+    // The blocks along an axis whose farthest draw from a is at most r.
+    const auto run = [&](std::int64_t a, std::int64_t r, std::int64_t& lo, std::int64_t& hi) {
+        lo = std::max<std::int64_t>(floorBlock(a - r + B - 1), 0);
+        hi = std::min<std::int64_t>(floorBlock(a + r - B + 1), last);
+    };
+    const bool squares = limit >= 0x1p-500 && limit <= 0x1p500;
+    const double limit2 = limit * limit;
+    const double below = squares ? limit2 * (1 - 0x1p-48) : 0.0;
+    const double above = squares ? limit2 * (1 + 0x1p-48) : std::numeric_limits<double>::infinity();
+    std::int64_t boxLo[3], boxHi[3];
+    const std::int64_t reach = floorRoot(bound);
+    for (int k = 0; k < 3; ++k) run(d[k], reach, boxLo[k], boxHi[k]);
+    if (boxLo[0] > boxHi[0] || boxLo[1] > boxHi[1] || boxLo[2] > boxHi[2]) return;
+    prefetchTiles(boxLo, boxHi);
+    std::uint64_t marked = 0;
+    for (std::int64_t bz = boxLo[2]; bz <= boxHi[2]; ++bz) {
+        const std::int64_t dz = farthestDraw(bz, d[2]), roomZ = bound - dz * dz;
+        if (roomZ < 0) continue;
+        std::int64_t y0, y1;
+        run(d[1], floorRoot(roomZ), y0, y1);
+        for (std::int64_t by = y0; by <= y1; ++by) {
+            const std::int64_t dy = farthestDraw(by, d[1]), room = roomZ - dy * dy;
+            if (room < 0) continue;
+            std::int64_t lo, hi, sureLo = 1, sureHi = 0;
+            const std::int64_t root = floorRoot(room);
+            run(d[0], root, lo, hi);
+            if (lo > hi) continue;
+            // The sure room is a hair smaller: its root is found from this one.
+            const std::int64_t sureRoom = sureBound - dz * dz - dy * dy;
+            if (sureRoom >= 0) {
+                std::int64_t sureRoot = root;
+                while (sureRoot * sureRoot > sureRoom) --sureRoot;
+                run(d[0], sureRoot, sureLo, sureHi);
+            }
+            if (sureLo > lo || sureHi < hi || sureLo > sureHi) {
+                // Near ties at the ends: the test's arithmetic decides them.
+                const double fy = farthest(by, y), fz = farthest(bz, z);
+                const auto deadAt = [&](std::int64_t n) { return within(farthest(n, x), fy, fz, limit, below, above); };
+                if (sureLo > sureHi) {
+                    while (lo <= hi && !deadAt(lo)) ++lo;
+                    if (lo > hi) continue;
+                    while (!deadAt(hi)) --hi;
+                } else {
+                    while (lo < sureLo && !deadAt(lo)) ++lo;
+                    while (hi > sureHi && !deadAt(hi)) --hi;
+                }
+            }
+            marked += setRun(by, bz, lo, hi);
+        }
+    }
+    deadBlocks_ += marked;
+}
+
+void DeadBlocks::markAroundByCoordinates(double x, double y, double z, double limit) {
     // Outside [2^-500, 2^500] the squares decide nothing; the roots do.
     const bool squares = limit >= 0x1p-500 && limit <= 0x1p500;
     const double limit2 = limit * limit;
@@ -185,6 +311,7 @@ void DeadBlocks::markAround(double x, double y, double z, double limit) {
     range(y, limit, boxLo[1], boxHi[1]);
     range(z, limit, boxLo[2], boxHi[2]);
     prefetchTiles(boxLo, boxHi);
+    std::uint64_t marked = 0;
     const std::int64_t z0 = boxLo[2], z1 = boxHi[2];
     for (std::int64_t bz = z0; bz <= z1; ++bz) {
         const double dz = farthest(bz, z);
@@ -209,7 +336,8 @@ void DeadBlocks::markAround(double x, double y, double z, double limit) {
             while (lo <= hi && !deadAt(lo)) ++lo;
             if (lo > hi) continue;
             while (!deadAt(hi)) --hi;
-            setRun(by, bz, lo, hi);
+            marked += setRun(by, bz, lo, hi);
         }
     }
+    deadBlocks_ += marked;
 }

@@ -175,8 +175,16 @@ private:
         const double draw = scaled > 0 ? std::min(scaled, 32767.0) : 0.0;
         return static_cast<std::int64_t>(draw) >> shift_;
     }
-    // Marks the blocks first..last along x of the line (by, bz).
-    void setRun(std::int64_t by, std::int64_t bz, std::int64_t first, std::int64_t last);
+    // Marks the blocks first..last along x of the line (by, bz): how many
+    // were not dead before.
+    std::uint64_t setRun(std::int64_t by, std::int64_t bz, std::int64_t first, std::int64_t last);
+    // markAround from the block ends' coordinates, for any centre; and in
+    // whole draws, for a centre on the lattice (its draws d), where the
+    // squares of draw differences decide all but near ties.
+    void markAroundByCoordinates(double x, double y, double z, double limit);
+    void markAroundLatticePoint(const std::int32_t d[3], double x, double y, double z, double limit);
+    // The draw whose lattice coordinate is v, if there is one.
+    bool drawOf(double v, std::int32_t& draw) const;
     void prefetchTiles(const std::int64_t lo[3], const std::int64_t hi[3]) const;
 
     double L_ = 0, drawsPerUnit_ = 0;

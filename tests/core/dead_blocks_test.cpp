@@ -63,6 +63,12 @@ TEST(DeadBlocks, MarksExactlyTheBlocksWhoseFarthestPointsAreWithinTheLimit) {
         {"a negative clearance lowers the limit: (0.5 + 7168) + -0.5", x, y, z, (0.5 + 7168.0) + -0.5, true},
         {"zero diameters: (0 + 0) + s", x, y, z, (0.0 + 0.0) + 7168.0, true},
         {"mixed sizes: (2000 + 5168) + 0", x, y, z, (2000.0 + 5168.0) + 0.0, true},
+        // A centre on the lattice, decided in whole draws but for near ties:
+        // block (0, 0, 1)'s farthest corner is at differences (2048, 3072, 6144).
+        {"a lattice centre, a corner exactly at the limit", 2047, 1023, 2047, 7168, true},
+        {"a lattice centre, the limit one ulp short of that corner", 2047, 1023, 2047, std::nextafter(7168.0, 0.0), true},
+        {"a lattice centre one step farther", 2046, 1023, 2047, 7168, true},
+        {"a lattice centre, a large limit", 16000, 9000, 30000, 12000.5, false},
         {"a centre inside the cube, a large limit", 16000.5, 9000.25, 30000, 12000, false},
         {"a limit below a block's half diagonal marks nothing", 16383.5, 16383.5, 16383.5, 3000, false},
         {"a negative limit marks nothing", 100, 100, 100, -5, false},
