@@ -113,11 +113,18 @@ TEST(DeadBlocks, MarksAcrossTilesTheBlocksOfEachSphere) {
     struct Sphere {
         double x, y, z, limit;
     };
-    const Sphere spheres[] = {{8191.5, 8191.5, 8191.5, 3500},  // centred on a corner of tiles
-                              {0, 0, 0, 5000},
-                              {20000.25, 9000, 16384, 4200},
-                              {22000, 9500, 15000.75, 2600},
-                              {32767, 100, 30000, 8000}};
+    std::vector<Sphere> spheres = {{8191.5, 8191.5, 8191.5, 3500},  // centred on a corner of tiles
+                                   {0, 0, 0, 5000},
+                                   {20000.25, 9000, 16384, 4200},
+                                   {22000, 9500, 15000.75, 2600},
+                                   {32767, 100, 30000, 8000}};
+    // Centres on the lattice, marked in whole draws: some at the cube's faces.
+    SeededDraws seeded(5);
+    for (int k = 0; k < 12; ++k) {
+        double c[3];
+        for (double& v : c) v = k % 3 == 0 ? 32767.0 * (SeededDraws::drawNext(&seeded) % 2) : SeededDraws::drawNext(&seeded);
+        spheres.push_back({c[0], c[1], c[2], 1000.0 + SeededDraws::drawNext(&seeded) % 5000});
+    }
     std::vector<unsigned char> memory(DeadBlocks::workspaceBytes(200));
     DeadBlocks map;
     ASSERT_TRUE(map.layout(GridWorkspace{memory.data(), memory.size()}, 200, kEdge));
