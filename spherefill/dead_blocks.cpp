@@ -242,10 +242,7 @@ void DeadBlocks::markAroundLatticePoint(const std::int32_t d[3], double x, doubl
         lo = std::max<std::int64_t>(floorBlock(a - r + B - 1), 0);
         hi = std::min<std::int64_t>(floorBlock(a + r - B + 1), last);
     };
-    const bool squares = limit >= 0x1p-500 && limit <= 0x1p500;
-    const double limit2 = limit * limit;
-    const double below = squares ? limit2 * (1 - 0x1p-48) : 0.0;
-    const double above = squares ? limit2 * (1 + 0x1p-48) : std::numeric_limits<double>::infinity();
+    const Within within(limit);
     std::int64_t boxLo[3], boxHi[3];
     const std::int64_t reach = floorRoot(bound);
     for (int k = 0; k < 3; ++k) run(d[k], reach, boxLo[k], boxHi[k]);
@@ -274,7 +271,7 @@ void DeadBlocks::markAroundLatticePoint(const std::int32_t d[3], double x, doubl
             if (sureLo > lo || sureHi < hi || sureLo > sureHi) {
                 // Near ties at the ends: the test's arithmetic decides them.
                 const double fy = farthest(by, y), fz = farthest(bz, z);
-                const auto deadAt = [&](std::int64_t n) { return within(farthest(n, x), fy, fz, limit, below, above); };
+                const auto deadAt = [&](std::int64_t n) { return within(farthest(n, x), fy, fz); };
                 if (sureLo > sureHi) {
                     while (lo <= hi && !deadAt(lo)) ++lo;
                     if (lo > hi) continue;
@@ -291,11 +288,7 @@ void DeadBlocks::markAroundLatticePoint(const std::int32_t d[3], double x, doubl
 }
 
 void DeadBlocks::markAroundByCoordinates(double x, double y, double z, double limit) {
-    // Outside [2^-500, 2^500] the squares decide nothing; the roots do.
-    const bool squares = limit >= 0x1p-500 && limit <= 0x1p500;
-    const double limit2 = limit * limit;
-    const double below = squares ? limit2 * (1 - 0x1p-48) : 0.0;
-    const double above = squares ? limit2 * (1 + 0x1p-48) : std::numeric_limits<double>::infinity();
+    const Within within(limit);
     // The blocks along an axis within `reach` of v, by estimate, one more on
     // each side.
     const auto range = [&](double v, double reach, std::int64_t& lo, std::int64_t& hi) {
@@ -315,13 +308,13 @@ void DeadBlocks::markAroundByCoordinates(double x, double y, double z, double li
     const std::int64_t z0 = boxLo[2], z1 = boxHi[2];
     for (std::int64_t bz = z0; bz <= z1; ++bz) {
         const double dz = farthest(bz, z);
-        const double roomYZ = limit2 - dz * dz;
+        const double roomYZ = within.limit2 - dz * dz;
         if (!(roomYZ > 0)) continue;
         std::int64_t y0, y1;
         range(y, std::sqrt(roomYZ), y0, y1);
         for (std::int64_t by = y0; by <= y1; ++by) {
             const double dy = farthest(by, y);
-            const auto deadAt = [&](std::int64_t n) { return within(farthest(n, x), dy, dz, limit, below, above); };
+            const auto deadAt = [&](std::int64_t n) { return within(farthest(n, x), dy, dz); };
             // A first estimate of the run from the room left along x, then
             // each end moved inward to the first block that passes the test.
             // The estimate is at most a block short of the whole run at

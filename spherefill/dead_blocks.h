@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "cell_grid.h"
 #include "pcg15.h"
@@ -160,14 +161,23 @@ private:
         return std::max(std::fabs(ends_[2 * n] - v), std::fabs(ends_[2 * n + 1] - v));
     }
     // Whether the test's distance from a placed sphere of a point whose
-    // differences are dx, dy, dz is at most `limit`; limit2Below and
-    // limit2Above bound the squares that decide it without a root.
-    static bool within(double dx, double dy, double dz, double limit, double limit2Below, double limit2Above) {
-        const double d2 = (dx * dx + dy * dy) + dz * dz;
-        if (d2 < limit2Below) return true;
-        if (d2 > limit2Above) return false;
-        return std::sqrt(d2) <= limit;
-    }
+    // differences are dx, dy, dz is at most `limit` (finite, above 0): the
+    // squares decide it without a root, but for limits outside [2^-500,
+    // 2^500], whose squares decide nothing, and near ties (see the proof).
+    struct Within {
+        double limit, limit2, below, above;
+        explicit Within(double limit)
+            : limit(limit), limit2(limit * limit),
+              below(limit >= 0x1p-500 && limit <= 0x1p500 ? limit2 * (1 - 0x1p-48) : 0.0),
+              above(limit >= 0x1p-500 && limit <= 0x1p500 ? limit2 * (1 + 0x1p-48)
+                                                          : std::numeric_limits<double>::infinity()) {}
+        bool operator()(double dx, double dy, double dz) const {
+            const double d2 = (dx * dx + dy * dy) + dz * dz;
+            if (d2 < below) return true;
+            if (d2 > above) return false;
+            return std::sqrt(d2) <= limit;
+        }
+    };
     // The block along an axis that holds coordinate v, clamped to the cube:
     // only an estimate, since every block it leads to is tested.
     std::int64_t blockAt(double v) const {
